@@ -1,0 +1,7 @@
+#include "kelvo/ObstacleBase.h"
+
+namespace kelvo {
+
+const Surface* ObstacleBase::getSurface() const { return surface; }
+
+}  // namespace kelvo

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that building and testing kelvo need,
+# only those that are missing. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  if ! command -v apt-get >/dev/null 2>&1; then
+    echo "kelvo setup: apt-get not found; install these packages by hand: ${missing[*]}" >&2
+    exit 1
+  fi
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "kelvo setup: need root or sudo to install: ${missing[*]}" >&2
+      exit 1
+    fi
+    sudo="sudo"
+  fi
+  echo "kelvo setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
