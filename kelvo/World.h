@@ -1,0 +1,54 @@
+#pragma once
+
+#include "kelvo/Obstacle.h"
+#include "kelvo/PointLight.h"
+#include "kelvo/Ray.h"
+#include "kelvo/STNodeIterator.h"
+#include "kelvo/SpaceTree.h"
+#include "velllib/colour.h"
+#include "velllib/vell_list.h"
+
+namespace kelvo {
+
+// The distance of a miss: the largest finite float, held as a double.
+inline constexpr double NO_HIT_DISTANCE = 3.4028234663852886e38;
+// Grey added to each channel per leaf crossed before the hit was confirmed.
+inline constexpr double STEP_GLOW = 0.05;
+
+// The scene container: obstacles and lights by reference, the space tree over
+// the obstacles, its statistics, and the absorption of light with distance.
+// Tracing only reads it; every query keeps its state on its own stack and in
+// the calling thread's node pool.
+class World {
+public:
+    explicit World(float absorption);
+    virtual ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Both put the reference at the front of their list.
+    bool addObstacle(const Obstacle* obstacle);
+    bool addLight(const PointLight* light);
+    // Indexes the obstacles added so far and records the statistics.
+    void buildTree();
+
+    // The colour seen along the ray into out; returns the hit's distance or
+    // NO_HIT_DISTANCE. The tree must have been built.
+    double trace(const Ray& ray, vell::Colour& out, int depth) const;
+    // As trace, with the walker already standing on the leaf of the origin.
+    double shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator& walker) const;
+    // The obstacle hit nearest along the ray, or null. leafCount, when given,
+    // grows by the number of leaves examined without a confirmed hit.
+    static const Obstacle* nearestHit(const Ray& ray, double& t, STNodeIterator& walker,
+                                      int* leafCount);
+
+    float transmission;
+    vell::ListNode* obstacles = nullptr;
+    vell::ListNode* lights = nullptr;
+    SpaceTree tree;
+    int nodeCount = 0;
+    int elementCount = 0;
+    float averageDepth = 0.0f;
+};
+
+}  // namespace kelvo
