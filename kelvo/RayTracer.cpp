@@ -1,0 +1,103 @@
+#include "kelvo/RayTracer.h"
+
+#include <cmath>
+
+#include "velllib/vell_time.h"
+
+namespace kelvo {
+
+RayTracer::RayTracer(const World* w, const Observer& o, int mode)
+    : Rasterizer(3.0), world(w), observer(o), referenceScreen(o.screen), fitMode(mode) {
+    vell::updateClock();
+    lastFrameTime = vell::clockSeconds;
+}
+
+std::uint32_t RayTracer::packColour(const vell::Colour& colour) {
+    auto channel = [](float c) -> std::uint32_t {
+        const float t = c * 255.0f;
+        // Negative and NaN components give 0; the default rounding mode rounds
+        // halves to even.
+        if (!(t > 0.0f)) {
+            return 0;
+        }
+        const float n = std::nearbyint(t);
+        return n < 255.0f ? static_cast<std::uint32_t>(n) : 255u;
+    };
+    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
+}
+
+void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
+                          std::uint32_t& state) const {
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // The horizontal offset always takes the first of the two steps.
+            const int r1 = nextJitter(state);
+            const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+            const int r2 = nextJitter(state);
+            const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+            const double point[2] = {u, v};
+            Ray ray;
+            observer.rayThrough(point, ray);
+            vell::Colour colour;
+            world->trace(ray, colour, TRACE_DEPTH);
+            *pixels++ = packColour(colour);
+        }
+    }
+}
+
+void RayTracer::drawFrame() {
+    vell::updateClock();
+    const double now = vell::clockSeconds;
+
+    // Each input is its plus key minus its minus key, the plus key read first.
+    auto axis = [](int plus, int minus) {
+        const int p = vell::keyDown(plus);
+        const int m = vell::keyDown(minus);
+        return static_cast<double>(p - m);
+    };
+    observer.thrust.x = axis('D', 'A');
+    observer.thrust.y = axis(vell::KEY_SPACE, vell::KEY_SHIFT);
+    observer.thrust.z = axis('W', 'S');
+    observer.turn.x = axis(vell::KEY_UP, vell::KEY_DOWN);
+    observer.turn.y = axis(vell::KEY_RIGHT, vell::KEY_LEFT);
+    observer.turn.z = axis('Q', 'E');
+    observer.move(static_cast<float>(now - lastFrameTime));
+    lastFrameTime = now;
+
+    if (std::uint32_t* pixels = backBufferPixels()) {
+        const int* size = backBufferSize();
+        traceRows(pixels, size[0], 0, size[1], randomState);
+    }
+    Rasterizer::drawFrame();
+}
+
+void RayTracer::onResize(const int size[2]) {
+    // Sizes arrive as unsigned 16-bit fields.
+    const double w = static_cast<double>(static_cast<std::uint32_t>(size[0]));
+    const double h = static_cast<double>(static_cast<std::uint32_t>(size[1]));
+    // An empty client area (minimised) traces nothing; the next real size
+    // derives everything from the reference again.
+    if (w == 0.0 || h == 0.0) {
+        return;
+    }
+    Vec3 s = referenceScreen;
+    if (fitMode != STRETCH) {
+        const double l = (w * referenceScreen.y) / (h * referenceScreen.x);
+        if ((l > 1.0) != (fitMode == FILL)) {
+            s.x = referenceScreen.x * l;
+        } else {
+            s.y = referenceScreen.y / l;
+        }
+    }
+    observer.setScreen(s);
+    pixelWidth = 1.0 / w;
+    pixelHeight = 1.0 / h;
+}
+
+void RayTracer::statusText(char* buffer, std::size_t size) {
+    const int* client = backBufferSize();
+    formatBounded(buffer, size, "%dn/%de/%.2fd\n%d*%d", world->nodeCount, world->elementCount,
+                  static_cast<double>(world->averageDepth), client[0], client[1]);
+}
+
+}  // namespace kelvo

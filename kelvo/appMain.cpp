@@ -1,0 +1,32 @@
+#include "kelvo/appMain.h"
+
+#include "kelvo/RayTracer.h"
+#include "kelvo/kelvo.h"
+#include "velllib/app.h"
+
+namespace kelvo {
+
+void appMain(const AppMainOptions& options) {
+    vell::setFloatPrecision(0.0f);
+    // World, light, surfaces, the 37 spheres and the tree, with the pool
+    // compacted after the spheres are in and again after the build.
+    Scene scene;
+    RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    view.drawOverlay = options.overlay;
+    view.createWindow("vell");
+
+    long long drawn = 0;
+    // The loop pumps first: a quit already waiting ends it before any frame.
+    while (!vell::pumpMessages()) {
+        view.drawFrame();
+        if (options.frames > 0 && ++drawn == options.frames) {
+            if (options.finished) {
+                options.finished(view);
+            }
+            // Closing the window posts the quit message, as a user's close does.
+            view.destroyWindow();
+        }
+    }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+
+namespace kelvo {
+
+class RayTracer;
+
+struct AppMainOptions {
+    // Frames to draw before the window is closed; 0 runs until it is closed.
+    long long frames = 0;
+    // Whether the status overlay is drawn into the picture.
+    bool overlay = true;
+    // Called after the last frame of a limited run, while its window and back
+    // buffer still exist.
+    std::function<void(RayTracer&)> finished;
+};
+
+// Builds the scene, opens the view's window and runs the frame loop until the
+// quit message arrives. The window system is whatever platform is installed.
+void appMain(const AppMainOptions& options);
+
+}  // namespace kelvo
