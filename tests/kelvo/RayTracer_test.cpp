@@ -1,0 +1,241 @@
+#include "kelvo/RayTracer.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "tree_helpers.h"
+#include "velllib/app.h"
+#include "velllib/platform_memory.h"
+#include "velllib/vell_time.h"
+
+namespace kelvo {
+namespace {
+
+using testing::SphereWorld;
+
+std::uint32_t fakeMilliseconds = 1;
+std::uint32_t fakeCounter() { return fakeMilliseconds; }
+
+// In-memory windows whose keys a test can hold down.
+class KeyedPlatform final : public vell::Platform {
+public:
+    explicit KeyedPlatform(int width = 40, int height = 30) {
+        std::string error;
+        memory_ = vell::MemoryPlatform::open({width, height}, error);
+        EXPECT_NE(memory_, nullptr) << error;
+    }
+    bool registerWindowClass(const char* name) override { return memory_->registerWindowClass(name); }
+    vell::WindowHandle createNativeWindow(const char* t, vell::AppWindow* o) override {
+        return memory_->createNativeWindow(t, o);
+    }
+    void destroyNativeWindow(vell::WindowHandle w) override { memory_->destroyNativeWindow(w); }
+    bool peekMessage(vell::Message& m) override { return memory_->peekMessage(m); }
+    vell::MessageResult dispatchMessage(const vell::Message& m) override {
+        return memory_->dispatchMessage(m);
+    }
+    void waitForMessage(int ms) override { memory_->waitForMessage(ms); }
+    void postQuitMessage(int code) override { memory_->postQuitMessage(code); }
+    vell::MessageResult defaultProcedure(vell::WindowHandle w, unsigned m, vell::MessageParam p,
+                                         vell::MessageLong l) override {
+        return memory_->defaultProcedure(w, m, p, l);
+    }
+    vell::BackBuffer makeBackBuffer(vell::WindowHandle w, int width, int height) override {
+        return memory_->makeBackBuffer(w, width, height);
+    }
+    void freeBackBuffer(vell::WindowHandle w, vell::BitmapHandle b) override {
+        memory_->freeBackBuffer(w, b);
+    }
+    void copyToWindow(vell::WindowHandle w, vell::BitmapHandle b, const std::uint32_t* p, int width,
+                      int height) override {
+        memory_->copyToWindow(w, b, p, width, height);
+    }
+    void drawText(vell::WindowHandle w, vell::BitmapHandle b, std::uint32_t* p, int width,
+                  int height, const char* text, int left, int top) override {
+        memory_->drawText(w, b, p, width, height, text, left, top);
+    }
+    int keyDown(int key) override { return held.count(key) ? 1 : 0; }
+
+    std::set<int> held;
+
+private:
+    std::unique_ptr<vell::MemoryPlatform> memory_;
+};
+
+class View : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousCounter_ = vell::setMillisecondCounter(fakeCounter);
+        fakeMilliseconds = 1000;
+        vell::resetClock();
+        previousPlatform_ = vell::setCurrentPlatform(&platform);
+        s.world.buildTree();
+    }
+    void TearDown() override {
+        vell::setCurrentPlatform(previousPlatform_);
+        vell::setMillisecondCounter(previousCounter_);
+        vell::resetClock();
+    }
+    void at(double seconds) { fakeMilliseconds = 1000 + static_cast<std::uint32_t>(seconds * 1000); }
+
+    KeyedPlatform platform;
+    SphereWorld s{{{1.0, {0, 0, 0}}}};
+
+private:
+    vell::MillisecondCounter previousCounter_ = nullptr;
+    vell::Platform* previousPlatform_ = nullptr;
+};
+
+TEST(RayTracer, JitterGeneratorAndColourPacking) {
+    std::uint32_t state = 0xffffffffu;
+    for (const int expected : {35, 29739, 3374, 11141, 31308, 7870}) {
+        EXPECT_EQ(RayTracer::nextJitter(state), expected);
+    }
+    auto grey = [](float c) { return RayTracer::packColour({c, c, c}) & 0xffu; };
+    EXPECT_EQ(grey(0.0f), 0u);
+    EXPECT_EQ(grey(1.0f), 255u);
+    EXPECT_EQ(grey(1.2f), 255u);
+    EXPECT_EQ(grey(0.5f / 255.0f), 0u) << "half to even";
+    EXPECT_EQ(grey(1.5f / 255.0f), 2u) << "half to even";
+    EXPECT_EQ(grey(-0.3f), 0u);
+    EXPECT_EQ(grey(std::nanf("")), 0u);
+    EXPECT_EQ(RayTracer::packColour({1.0f, 0.5f, 0.0f}), 0x00ff8000u);
+}
+
+TEST_F(View, FittingTheScreenToTheWindow) {
+    const Vec3 reference{0.5, 0.5, 0.66};
+    auto fitted = [&](int mode, int w, int h) {
+        RayTracer view(&s.world, Scene::makeObserver(), mode);
+        const int size[2] = {w, h};
+        view.onResize(size);
+        // Successive resizes start from the reference again.
+        view.onResize(size);
+        EXPECT_EQ(view.pixelWidth, 1.0 / w);
+        EXPECT_EQ(view.pixelHeight, 1.0 / h);
+        return view.observer.screen;
+    };
+    EXPECT_NEAR(fitted(0, 232, 173).x, 0.67052023121387283, 1e-15);
+    EXPECT_EQ(fitted(0, 232, 173).y, 0.5);
+    EXPECT_NEAR(fitted(2, 232, 173).y, 0.37284482758620691, 1e-15);
+    EXPECT_EQ(fitted(2, 232, 173).x, 0.5);
+    EXPECT_EQ(fitted(1, 232, 173), reference);
+    EXPECT_NEAR(fitted(0, 173, 232).y, 0.67052023121387283, 1e-15);
+    EXPECT_EQ(fitted(7, 173, 232), fitted(0, 173, 232)) << "unknown modes extend";
+
+    // An empty area leaves the screen alone; the next real size restores it.
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    const int empty[2] = {0, 0}, wide[2] = {400, 200}, square[2] = {100, 100};
+    view.onResize(wide);
+    view.onResize(empty);
+    EXPECT_EQ(view.observer.screen.x, 1.0);
+    view.onResize(square);
+    EXPECT_EQ(view.observer.screen, reference);
+}
+
+TEST_F(View, TracesOneJitteredRayPerPixelTopRowFirst) {
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    view.drawOverlay = false;
+    ASSERT_TRUE(view.createWindow("vell"));
+    at(0.5);
+    view.drawFrame();
+    const std::uint32_t* pixels = view.backBufferPixels();
+    ASSERT_NE(pixels, nullptr);
+
+    // Replay the generator: the first pixel takes draws 1 and 2, the second 3
+    // and 4, and every pixel is what the World traces for its ray.
+    std::uint32_t state = 0xffffffffu;
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const int r1 = RayTracer::nextJitter(state);
+            const int r2 = RayTracer::nextJitter(state);
+            const double point[2] = {(x + r1 * JITTER_SCALE) / 40.0, (y + r2 * JITTER_SCALE) / 30.0};
+            Ray ray;
+            view.observer.rayThrough(point, ray);
+            vell::Colour c;
+            s.world.trace(ray, c, TRACE_DEPTH);
+            ASSERT_EQ(pixels[y * 40 + x], RayTracer::packColour(c)) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(view.randomState, state) << "the generator runs on into the next frame";
+    std::vector<std::uint32_t> first(pixels, pixels + 40 * 30);
+    view.drawFrame();
+    EXPECT_NE(std::vector<std::uint32_t>(pixels, pixels + 40 * 30), first)
+        << "a still camera samples new points every frame";
+}
+
+TEST_F(View, OverlayShowsStatisticsSizeAndARateOverThreeSeconds) {
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    ASSERT_TRUE(view.createWindow("vell"));
+    at(1.0);
+    view.drawFrame();
+    EXPECT_STREQ(view.overlay(), "13n/1e/2.97d\n40*30\n0.000 fps");
+    at(2.0);
+    view.drawFrame();
+    at(3.0);
+    view.drawFrame();  // closes the span: three frames in 3.0 s
+    EXPECT_STREQ(view.overlay(), "13n/1e/2.97d\n40*30\n0.000 fps") << "not before the next frame";
+    at(4.0);
+    view.drawFrame();
+    EXPECT_STREQ(view.overlay(), "13n/1e/2.97d\n40*30\n1.000 fps");
+    at(5.0);
+    view.drawFrame();
+    at(9.0);
+    view.drawFrame();  // three frames since 3.0 s, closing a span of 6.0 s
+    EXPECT_STREQ(view.overlay(), "13n/1e/2.97d\n40*30\n1.000 fps");
+    at(10.0);
+    view.drawFrame();
+    EXPECT_STREQ(view.overlay(), "13n/1e/2.97d\n40*30\n0.500 fps");
+
+    // The text is drawn into the picture: white background in the corner.
+    EXPECT_EQ(view.backBufferPixels()[0] & 0xffffffu, 0xffffffu);
+
+    World unbuilt(0.0f);
+    RayTracer empty(&unbuilt, Scene::makeObserver(), 0);
+    char status[Rasterizer::STATUS_BUFFER_SIZE];
+    empty.statusText(status, sizeof status);
+    EXPECT_STREQ(status, "0n/0e/0.00d\n0*0") << "no window: size zeros";
+
+    // Formatting stays inside the shared buffer whatever the numbers are.
+    unbuilt.nodeCount = INT_MIN;
+    unbuilt.elementCount = INT_MIN;
+    unbuilt.averageDepth = -3.0e38f;
+    ASSERT_TRUE(empty.createWindow("vell"));
+    empty.drawFrame();
+    EXPECT_EQ(std::strlen(empty.overlay()), Rasterizer::STATUS_BUFFER_SIZE - 1);
+    EXPECT_EQ(std::string(empty.overlay()).rfind("-2147483648n/-2147483648e/", 0), 0u);
+}
+
+TEST_F(View, KeysDriveTheObserverAndFramesCountWithoutABackBuffer) {
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    // No window yet: nothing is traced or drawn, but the observer moves and
+    // the frame counts.
+    platform.held = {'W'};
+    at(0.5);
+    view.drawFrame();
+    EXPECT_EQ(view.frameCount, 1);
+    EXPECT_GT(view.observer.position.z, -10.0);
+    EXPECT_GT(view.observer.velocity.z, 0.0);
+
+    // Both keys of a pair cancel; Right arrow yaws, Q rolls, Space rises.
+    platform.held = {'W', 'S', vell::KEY_RIGHT, 'Q', vell::KEY_SPACE};
+    at(1.0);
+    view.drawFrame();
+    EXPECT_EQ(view.observer.thrust.z, 0.0);
+    EXPECT_EQ(view.observer.thrust.y, 1.0);
+    EXPECT_EQ(view.observer.turn.y, 1.0);
+    EXPECT_EQ(view.observer.turn.z, 1.0);
+    EXPECT_EQ(view.observer.angles.y, static_cast<double>(0.08f));
+    platform.held = {'A', 'E', vell::KEY_DOWN, vell::KEY_SHIFT};
+    at(1.5);
+    view.drawFrame();
+    EXPECT_EQ(view.observer.thrust, Vec3(-1, -1, 0));
+    EXPECT_EQ(view.observer.turn, Vec3(-1, 0, -1));
+    EXPECT_EQ(view.lastFrameTime, 1.5);
+}
+
+}  // namespace
+}  // namespace kelvo
