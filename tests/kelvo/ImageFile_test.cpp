@@ -1,0 +1,65 @@
+#include "kelvo/ImageFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace kelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ImageFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("kelvo-image-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(ImageFile, PngKeepsEveryPixelAndTheSize) {
+    const int w = 7, h = 3;
+    std::vector<std::uint32_t> pixels(w * h);
+    for (int i = 0; i < w * h; ++i) {
+        pixels[i] = static_cast<std::uint32_t>(i * 0x0a0b0c) & 0xffffffu;
+    }
+    const std::string path = (dir / "out.png").string();
+    std::string error;
+    ASSERT_TRUE(writePng(path, pixels.data(), w, h, error)) << error;
+    std::vector<std::uint32_t> back;
+    int bw = 0, bh = 0;
+    ASSERT_TRUE(readPng(path, back, bw, bh, error)) << error;
+    EXPECT_EQ(bw, w);
+    EXPECT_EQ(bh, h);
+    EXPECT_EQ(back, pixels);
+    // Nothing but the file itself is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(ImageFile, BadPathsFailCleanlyAndLeaveNoFile) {
+    std::string error;
+    const std::uint32_t pixel = 0;
+    EXPECT_FALSE(checkWritable((dir / "missing" / "x.png").string(), error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos);
+    EXPECT_FALSE(checkWritable(dir.string(), error));
+    EXPECT_NE(error.find("directory"), std::string::npos);
+    EXPECT_FALSE(checkWritable("", error));
+    EXPECT_FALSE(writePng((dir / "missing" / "x.png").string(), &pixel, 1, 1, error));
+    EXPECT_TRUE(checkWritable((dir / "fine.png").string(), error));
+    EXPECT_TRUE(fs::is_empty(dir)) << "the check leaves nothing behind";
+
+    // A file that is not a PNG is refused on reading.
+    std::ofstream((dir / "text.png").string()) << "not a picture";
+    std::vector<std::uint32_t> back;
+    int w = 0, h = 0;
+    EXPECT_FALSE(readPng((dir / "text.png").string(), back, w, h, error));
+}
+
+}  // namespace
+}  // namespace kelvo
