@@ -69,11 +69,14 @@ int main(int argc, char** argv) {
     cli.set_version_flag("--version", VERSION);
     cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
     cli.add_option("--size", sizeText,
-                   "Client size WIDTHxHEIGHT (window: initial size; headless default 240x200)");
+                   "Client size WIDTHxHEIGHT (window: initial size; headless default 240x200)")
+        ->type_name("WxH");
     cli.add_option("--frames", frames, "Frames to draw, then end (headless default 1)")
-        ->check(CLI::Range(1LL, 1000000000LL));
+        ->check(CLI::Range(1LL, 1000000000LL))
+        ->type_name("N");
     auto* outputOption =
-        cli.add_option("--output", output, "With --headless: write the last frame as a PNG");
+        cli.add_option("--output", output, "With --headless: write the last frame as a PNG")
+            ->type_name("FILE");
     cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
     outputOption->needs(cli.get_option("--headless"));
 

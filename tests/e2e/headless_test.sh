@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# End to end, without a display: kelvo --headless renders, prints its overlay,
+# writes identical PNGs on every run, and refuses bad input with exit code 2.
+set -uo pipefail
+kelvo=${1:?usage: headless_test.sh path/to/kelvo}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# PNG width and height from the IHDR chunk (bytes 16-23, big-endian).
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4 "x" $5*16777216+$6*65536+$7*256+$8}'; }
+
+"$kelvo" --headless --size 320x240 --frames 3 --output "$work/a.png" >"$work/out" 2>"$work/err"
+code=$?
+[ "$code" -eq 0 ] || fail "headless run exited $code: $(cat "$work/err")"
+[ "$(sed -n 1p "$work/out")" = "833n/406e/7.34d" ] || fail "statistics line: $(sed -n 1p "$work/out")"
+[ "$(sed -n 2p "$work/out")" = "320*240" ] || fail "size line: $(sed -n 2p "$work/out")"
+sed -n 3p "$work/out" | grep -Eq '^[0-9]+\.[0-9]{3} fps$' || fail "rate line: $(sed -n 3p "$work/out")"
+[ -f "$work/a.png" ] && [ "$(png_size "$work/a.png")" = "320x240" ] || fail "a 320x240 PNG"
+
+# The same inputs give the same picture, byte for byte (the rate line is a
+# measurement, so the overlay is left out here).
+"$kelvo" --headless --size 320x240 --frames 3 --no-overlay --output "$work/b.png" >/dev/null 2>&1 || fail "run b"
+"$kelvo" --headless --size 320x240 --frames 3 --no-overlay --output "$work/c.png" >/dev/null 2>&1 || fail "run c"
+cmp -s "$work/b.png" "$work/c.png" || fail "two runs give different bytes"
+cmp -s "$work/a.png" "$work/b.png" && fail "the overlay is missing from a.png"
+[ -z "$(ls "$work" | grep -v -E '^(a|b|c)\.png$|^out$|^err$')" ] || fail "stray files: $(ls "$work")"
+
+expect_usage_error() {
+  local what=$1; shift
+  "$kelvo" "$@" >"$work/out" 2>"$work/err"
+  local code=$?
+  [ "$code" -eq 2 ] || fail "$what: exit $code, wanted 2"
+  [ -s "$work/err" ] || fail "$what: no message on stderr"
+}
+expect_usage_error "unknown option" --bogus
+expect_usage_error "malformed size" --headless --size 320by240
+expect_usage_error "zero size" --headless --size 0x240
+expect_usage_error "absurd size" --headless --size 20000x100
+expect_usage_error "negative size" --headless --size -5x5
+expect_usage_error "zero frames" --headless --frames 0
+expect_usage_error "negative frames" --headless --frames -3
+expect_usage_error "frames not a number" --headless --frames many
+expect_usage_error "output without headless" --output "$work/d.png"
+expect_usage_error "unwritable output" --headless --output "$work/missing/d.png"
+expect_usage_error "output is a directory" --headless --output "$work"
+[ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
+
+"$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"
+grep -q -- "--headless" "$work/out" || fail "--help lists --headless"
+"$kelvo" --version >"$work/out" 2>&1 || fail "--version exit code"
+grep -q "kelvo" "$work/out" || fail "--version names kelvo"
+
+# No display: windowed mode refuses, naming --headless, instead of running
+# invisibly.
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$kelvo" >"$work/out" 2>"$work/err"
+code=$?
+[ "$code" -eq 1 ] || fail "no display: exit $code, wanted 1"
+grep -q -- "--headless" "$work/err" || fail "no display: message names --headless: $(cat "$work/err")"
+
+echo "headless end-to-end: $failures failure(s)"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# End to end with a real window under Xvfb and a small window manager: the
+# window "vell" shows green spheres and the overlay, holding W flies the
+# camera, resizing changes the size line, and closing or a signal ends kelvo
+# with exit code 0.
+set -uo pipefail
+kelvo=${1:?usage: window_test.sh path/to/kelvo}
+
+for tool in xvfb-run xdotool jwm wmctrl /usr/bin/import /usr/bin/convert /usr/bin/compare; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+
+if [ -z "${KELVO_IN_XVFB:-}" ]; then
+  export KELVO_IN_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$kelvo"
+fi
+
+set -m  # background jobs keep SIGINT, as a program started from a terminal does
+work=$(mktemp -d)
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+cleanup() {
+  kill "${wm:-}" 2>/dev/null
+  [ -n "${pid:-}" ] && kill -KILL "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+jwm >/dev/null 2>&1 & wm=$!
+sleep 1
+
+# Waits for the window and a few frames; the tree takes seconds to build,
+# longer in a sanitizer build.
+start() {
+  "$kelvo" "$@" & pid=$!
+  wid=$(timeout 180 xdotool search --sync --name '^vell$' | head -1)
+  if [ -z "$wid" ]; then
+    fail "no window titled vell appeared"
+    return 1
+  fi
+  sleep 2
+}
+shot() { /usr/bin/import -window "$wid" "$work/$1.png"; }
+fraction() { /usr/bin/convert "$work/$1.png" "${@:3}" -fx "$2" -format '%[fx:mean]' info:; }
+rmse() { /usr/bin/compare -metric RMSE "$work/$1.png" "$work/$2.png" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/'; }
+above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+finish() {
+  local what=$1
+  for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "$what: kelvo is still running"
+    kill -KILL "$pid"
+  fi
+  wait "$pid"
+  local code=$?
+  [ "$code" -eq 0 ] || fail "$what: exit code $code, wanted 0"
+  pid=""
+}
+
+if start; then
+  shot a
+  sleep 0.5
+  shot b
+  green=$(fraction a '(g>0.45 && r<0.3 && b<0.3) ? 1 : 0')
+  above "$green" 0.02 || fail "green spheres: only $green of the picture is green"
+  white=$(fraction a '(r>0.99 && g>0.99 && b>0.99) ? 1 : 0' -crop 80x39+0+0 +repage)
+  above "$white" 0.3 || fail "overlay: only $white of the corner is white"
+  still=$(rmse a b)
+
+  xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool keydown w
+  sleep 1.5
+  xdotool keyup w
+  sleep 0.5
+  shot c
+  moved=$(rmse a c)
+  above "$moved" "$(awk -v s="$still" 'BEGIN { print 3 * s + 0.02 }')" ||
+    fail "holding W: the picture changed by $moved, no more than a still camera's $still"
+
+  # The second overlay line, the client size: the same text gives the same
+  # pixels, a new size other ones.
+  /usr/bin/convert "$work/a.png" -crop 49x13+0+13 +repage "$work/line-a.png"
+  /usr/bin/convert "$work/b.png" -crop 49x13+0+13 +repage "$work/line-b.png"
+  xdotool windowsize "$wid" 400 300
+  sleep 2
+  shot d
+  /usr/bin/convert "$work/d.png" -crop 49x13+0+13 +repage "$work/line-d.png"
+  [ "$(rmse line-a line-b)" = "0" ] || fail "the size line changes without a resize"
+  [ "$(rmse line-a line-d)" != "0" ] || fail "the size line did not change after resizing"
+  [ "$(/usr/bin/identify -format '%wx%h' "$work/d.png")" = "400x300" ] || fail "resized window size"
+
+  echo "measured: green $green, white corner $white, still $still, after W $moved"
+  wmctrl -c vell
+  finish "closing the window"
+fi
+
+for signal in TERM INT; do
+  if start --size 160x120; then
+    kill -"$signal" "$pid"
+    finish "SIG$signal"
+  fi
+done
+
+echo "window end-to-end: $failures failure(s)"
+[ "$failures" -eq 0 ]
