@@ -6,14 +6,14 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 dir=build
-flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_BUILD_TESTS=ON -DKELVO_SANITIZE=OFF)
 if [ "${1:-}" = "--sanitize" ]; then
   dir=build-asan
-  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE=ON)
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_BUILD_TESTS=ON -DKELVO_SANITIZE=ON)
   shift
 fi
 
-scripts/setup.sh
+scripts/setup.sh --test
 cmake -S . -B "$dir" "${flags[@]}"
 cmake --build "$dir" -j"$(nproc)"
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" "$@"

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian/Ubuntu packages that building and testing kelvo need,
-# only those that are missing. Uses sudo when not run as root.
+# Installs the Debian/Ubuntu packages that building kelvo needs (with --test,
+# also those its tests need), only those that are missing. Uses sudo when not
+# run as root.
 set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libpng-dev
 )
+if [ "${1:-}" = "--test" ]; then
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # a real window under a virtual display, driven and photographed
+    xvfb xauth xdotool jwm wmctrl imagemagick
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
