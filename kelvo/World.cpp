@@ -109,7 +109,7 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
     Vec3 n;
     hit->normalAt(ray, p, n);
 
-    if (s.reflectivity != 0.0f) {
+    if (s.reflects()) {
         const double k = d.dot(n) * -2.0;
         // No offset: the sphere the mirrored ray leaves has a negative near root.
         const Ray mirrored{p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
@@ -120,7 +120,7 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
         out.b = m.b * s.reflectivity + out.b;
     }
 
-    if (!(s.diffuse == vell::black)) {
+    if (s.isLitByLights()) {
         for (const vell::ListNode* node = lights; node != nullptr; node = node->next) {
             const PointLight& light = *static_cast<const PointLight*>(node->item);
             // Not normalised: u = 1.0 is the light itself.
