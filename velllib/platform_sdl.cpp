@@ -1,0 +1,519 @@
+#include "velllib/platform_sdl.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "velllib/app.h"
+#include "velllib/text_ttf.h"
+
+namespace vell {
+
+namespace {
+
+constexpr int DEFAULT_OUTER_WIDTH = 240;
+constexpr int DEFAULT_OUTER_HEIGHT = 200;
+constexpr Uint32 FRAME_WAIT_MS = 200;
+
+bool platformOpen = false;
+
+bool hasValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+bool sameName(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
+
+// Keys other than letters and digits: virtual key code and the scancodes that
+// make it (either of the two for keys that exist twice).
+struct KeyScancodes {
+    int virtualKey;
+    SDL_Scancode first;
+    SDL_Scancode second;
+};
+
+constexpr KeyScancodes NAMED_KEYS[] = {
+    {KEY_BACK, SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_UNKNOWN},
+    {KEY_TAB, SDL_SCANCODE_TAB, SDL_SCANCODE_UNKNOWN},
+    {KEY_RETURN, SDL_SCANCODE_RETURN, SDL_SCANCODE_KP_ENTER},
+    {KEY_SHIFT, SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT},
+    {KEY_CONTROL, SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL},
+    {KEY_ALT, SDL_SCANCODE_LALT, SDL_SCANCODE_RALT},
+    {KEY_ESCAPE, SDL_SCANCODE_ESCAPE, SDL_SCANCODE_UNKNOWN},
+    {KEY_SPACE, SDL_SCANCODE_SPACE, SDL_SCANCODE_UNKNOWN},
+    {KEY_LEFT, SDL_SCANCODE_LEFT, SDL_SCANCODE_UNKNOWN},
+    {KEY_UP, SDL_SCANCODE_UP, SDL_SCANCODE_UNKNOWN},
+    {KEY_RIGHT, SDL_SCANCODE_RIGHT, SDL_SCANCODE_UNKNOWN},
+    {KEY_DOWN, SDL_SCANCODE_DOWN, SDL_SCANCODE_UNKNOWN},
+};
+
+// The scancode of a letter or digit key on a US layout.
+SDL_Scancode usScancode(int virtualKey) {
+    if (virtualKey >= 'A' && virtualKey <= 'Z') {
+        return static_cast<SDL_Scancode>(SDL_SCANCODE_A + (virtualKey - 'A'));
+    }
+    if (virtualKey == '0') {
+        return SDL_SCANCODE_0;
+    }
+    if (virtualKey >= '1' && virtualKey <= '9') {
+        return static_cast<SDL_Scancode>(SDL_SCANCODE_1 + (virtualKey - '1'));
+    }
+    return SDL_SCANCODE_UNKNOWN;
+}
+
+// Letters and digits follow the keyboard layout, as virtual keys do: on a
+// French layout 'A' is the key that types 'a'. Layouts without Latin letters
+// keep the US positions.
+int virtualKeyOf(const SDL_Keysym& key) {
+    if (key.sym >= SDLK_a && key.sym <= SDLK_z) {
+        return 'A' + (key.sym - SDLK_a);
+    }
+    if (key.sym >= SDLK_0 && key.sym <= SDLK_9) {
+        return '0' + (key.sym - SDLK_0);
+    }
+    if (key.scancode >= SDL_SCANCODE_A && key.scancode <= SDL_SCANCODE_Z) {
+        return 'A' + (key.scancode - SDL_SCANCODE_A);
+    }
+    if (key.scancode >= SDL_SCANCODE_1 && key.scancode <= SDL_SCANCODE_9) {
+        return '1' + (key.scancode - SDL_SCANCODE_1);
+    }
+    if (key.scancode == SDL_SCANCODE_0) {
+        return '0';
+    }
+    if (key.scancode >= SDL_SCANCODE_F1 && key.scancode <= SDL_SCANCODE_F12) {
+        return KEY_F1 + (key.scancode - SDL_SCANCODE_F1);
+    }
+    for (const KeyScancodes& named : NAMED_KEYS) {
+        if (key.scancode == named.first || key.scancode == named.second) {
+            return named.virtualKey;
+        }
+    }
+    return 0;
+}
+
+class SdlPlatform final : public Platform {
+public:
+    explicit SdlPlatform(const SdlPlatformOptions& options) : options_(options) {}
+    ~SdlPlatform() override;
+
+    bool start(std::string& error);
+
+    bool registerWindowClass(const char*) override { return true; }
+    WindowHandle createNativeWindow(const char* title, AppWindow* owner) override;
+    void destroyNativeWindow(WindowHandle window) override;
+    bool peekMessage(Message& message) override;
+    MessageResult dispatchMessage(const Message& message) override;
+    void waitForMessage(int milliseconds) override;
+    void postQuitMessage(int exitCode) override;
+    MessageResult defaultProcedure(WindowHandle, unsigned, MessageParam, MessageLong) override {
+        return 0;
+    }
+    BackBuffer makeBackBuffer(WindowHandle, int width, int height) override {
+        return makeMemoryBackBuffer(width, height);
+    }
+    void freeBackBuffer(WindowHandle, BitmapHandle bitmap) override {
+        freeMemoryBackBuffer(bitmap);
+    }
+    void copyToWindow(WindowHandle window, BitmapHandle bitmap, const std::uint32_t* pixels,
+                      int width, int height) override;
+    void drawText(WindowHandle, BitmapHandle, std::uint32_t* pixels, int width, int height,
+                  const char* text, int left, int top) override {
+        text_.draw(pixels, width, height, text, left, top);
+    }
+    int keyDown(int virtualKey) override;
+
+private:
+    struct Window {
+        SDL_Window* sdl = nullptr;
+        Uint32 id = 0;
+        bool minimised = false;
+        bool copyFailed = false;  // reported once, not at every frame
+    };
+
+    Window* find(WindowHandle handle) const;
+    Window* findById(Uint32 id) const;
+    void post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam);
+    void translate(const SDL_Event& event);
+    void fitOuterSize(SDL_Window* window);
+
+    SdlPlatformOptions options_;
+    bool videoStarted_ = false;
+    TextRenderer text_;
+    std::vector<Window*> windows_;
+    std::deque<Message> queue_;
+    bool quitPending_ = false;
+    int quitCode_ = 0;
+};
+
+SdlPlatform::~SdlPlatform() {
+    for (Window* window : windows_) {
+        SDL_DestroyWindow(window->sdl);
+        delete window;
+    }
+    if (videoStarted_) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) {
+            SDL_Quit();
+        }
+        platformOpen = false;
+    }
+}
+
+bool SdlPlatform::start(std::string& error) {
+    const bool driverAsked = hasValue("SDL_VIDEODRIVER");
+    if (!driverAsked && !hasValue("DISPLAY") && !hasValue("WAYLAND_DISPLAY")) {
+        error =
+            "no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
+            "run with --headless to render without a window";
+        return false;
+    }
+    if (platformOpen) {
+        error = "the desktop window system is already in use";
+        return false;
+    }
+    // The window manager groups and matches windows by this class; a value the
+    // user set stays.
+#if !defined(_WIN32)
+    setenv("SDL_VIDEO_X11_WMCLASS", WINDOW_CLASS_NAME, 0);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", WINDOW_CLASS_NAME, 0);
+#endif
+    // Copying into the window's own surface is far cheaper than a streaming
+    // texture when the only GL is a software one, and never slower.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        error = std::string("cannot start the video system: ") + SDL_GetError();
+        return false;
+    }
+    videoStarted_ = true;
+    platformOpen = true;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const bool offscreen =
+        driver == nullptr || sameName(driver, "offscreen") || sameName(driver, "dummy");
+    if (offscreen && !driverAsked) {
+        error = std::string("no display to open a window on (SDL fell back to its '") +
+                (driver != nullptr ? driver : "none") +
+                "' video driver; is the display in DISPLAY or WAYLAND_DISPLAY running?); "
+                "run with --headless to render without a window";
+        return false;
+    }
+    return text_.open(error);
+}
+
+SdlPlatform::Window* SdlPlatform::find(WindowHandle handle) const {
+    auto found = std::find(windows_.begin(), windows_.end(), static_cast<Window*>(handle));
+    return found != windows_.end() ? *found : nullptr;
+}
+
+SdlPlatform::Window* SdlPlatform::findById(Uint32 id) const {
+    for (Window* window : windows_) {
+        if (window->id == id) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+void SdlPlatform::fitOuterSize(SDL_Window* window) {
+    int top = 0;
+    int left = 0;
+    int bottom = 0;
+    int right = 0;
+    // An X11 window learns its frame only once the window manager has framed
+    // it, some time after it is shown; without a window manager it never does.
+    const Uint32 start = SDL_GetTicks();
+    for (;;) {
+        if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) != 0) {
+            return;
+        }
+        if (top != 0 || left != 0 || bottom != 0 || right != 0) {
+            break;
+        }
+        if (SDL_GetTicks() - start >= FRAME_WAIT_MS) {
+            return;
+        }
+        SDL_Delay(5);
+        SDL_PumpEvents();
+    }
+    SDL_SetWindowSize(window, std::max(1, DEFAULT_OUTER_WIDTH - left - right),
+                      std::max(1, DEFAULT_OUTER_HEIGHT - top - bottom));
+}
+
+WindowHandle SdlPlatform::createNativeWindow(const char* title, AppWindow* owner) {
+    const bool sizeAsked = options_.clientWidth > 0 && options_.clientHeight > 0;
+    const int width = sizeAsked ? options_.clientWidth : DEFAULT_OUTER_WIDTH;
+    const int height = sizeAsked ? options_.clientHeight : DEFAULT_OUTER_HEIGHT;
+    // Hidden until shown below, so that the first size the window system
+    // reports is already the final one.
+    SDL_Window* sdl = SDL_CreateWindow(title != nullptr ? title : "", SDL_WINDOWPOS_UNDEFINED,
+                                       SDL_WINDOWPOS_UNDEFINED, width, height,
+                                       SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+    if (sdl == nullptr) {
+        std::fprintf(stderr, "vell: cannot open a window: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    auto* window = new Window;
+    window->sdl = sdl;
+    window->id = SDL_GetWindowID(sdl);
+    windows_.push_back(window);
+
+    WindowCreation creation{owner};
+    windowProcedure(window, MSG_CREATE, 0, reinterpret_cast<MessageLong>(&creation));
+    SDL_ShowWindow(sdl);
+    if (!sizeAsked) {
+        fitOuterSize(sdl);
+    }
+    int clientWidth = 0;
+    int clientHeight = 0;
+    SDL_GetWindowSize(sdl, &clientWidth, &clientHeight);
+    windowProcedure(window, MSG_SIZE, 0, packPair(clientWidth, clientHeight));
+    return window;
+}
+
+void SdlPlatform::destroyNativeWindow(WindowHandle handle) {
+    Window* window = find(handle);
+    if (window == nullptr) {
+        return;
+    }
+    windowProcedure(handle, MSG_DESTROY, 0, 0);
+    // Messages still queued for the window must not reach a later window that
+    // happens to get the same address.
+    std::erase_if(queue_, [&](const Message& m) { return m.window == handle; });
+    std::erase(windows_, window);
+    SDL_DestroyWindow(window->sdl);
+    delete window;
+}
+
+void SdlPlatform::post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam) {
+    queue_.push_back(Message{window, message, wParam, lParam});
+}
+
+void SdlPlatform::translate(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_QUIT:
+            // Also what SIGINT and SIGTERM raise: every window closes as if
+            // by hand, so the program ends normally with exit code 0.
+            for (Window* window : windows_) {
+                post(window, MSG_CLOSE, 0, 0);
+            }
+            break;
+        case SDL_WINDOWEVENT: {
+            Window* window = findById(event.window.windowID);
+            if (window == nullptr) {
+                break;
+            }
+            switch (event.window.event) {
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    post(window, MSG_SIZE, 0, packPair(event.window.data1, event.window.data2));
+                    break;
+                case SDL_WINDOWEVENT_MINIMIZED:
+                    window->minimised = true;
+                    post(window, MSG_SIZE, 0, packPair(0, 0));
+                    break;
+                case SDL_WINDOWEVENT_RESTORED:
+                case SDL_WINDOWEVENT_MAXIMIZED:
+                    if (window->minimised) {
+                        window->minimised = false;
+                        int width = 0;
+                        int height = 0;
+                        SDL_GetWindowSize(window->sdl, &width, &height);
+                        post(window, MSG_SIZE, 0, packPair(width, height));
+                    }
+                    break;
+                case SDL_WINDOWEVENT_EXPOSED:
+                    post(window, MSG_PAINT, 0, 0);
+                    break;
+                case SDL_WINDOWEVENT_CLOSE:
+                    post(window, MSG_CLOSE, 0, 0);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        }
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            Window* window = findById(event.key.windowID);
+            const int virtualKey = virtualKeyOf(event.key.keysym);
+            if (window != nullptr && virtualKey != 0) {
+                post(window, event.type == SDL_KEYDOWN ? MSG_KEYDOWN : MSG_KEYUP,
+                     static_cast<MessageParam>(virtualKey), 0);
+            }
+            break;
+        }
+        case SDL_MOUSEMOTION: {
+            Window* window = findById(event.motion.windowID);
+            if (window != nullptr) {
+                post(window, MSG_MOUSEMOVE, 0, packPair(event.motion.x, event.motion.y));
+            }
+            break;
+        }
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            Window* window = findById(event.button.windowID);
+            unsigned down = 0;
+            switch (event.button.button) {
+                case SDL_BUTTON_LEFT:
+                    down = MSG_LBUTTONDOWN;
+                    break;
+                case SDL_BUTTON_RIGHT:
+                    down = MSG_RBUTTONDOWN;
+                    break;
+                case SDL_BUTTON_MIDDLE:
+                    down = MSG_MBUTTONDOWN;
+                    break;
+                default:
+                    break;
+            }
+            if (window == nullptr || down == 0) {
+                break;
+            }
+            const MessageLong position = packPair(event.button.x, event.button.y);
+            if (event.type == SDL_MOUSEBUTTONUP) {
+                post(window, down + 1, 0, position);
+            } else if (event.button.clicks >= 2 && event.button.clicks % 2 == 0) {
+                // As on Win32 a third click is a plain press again.
+                post(window, down + 2, 0, position);
+            } else {
+                post(window, down, 0, position);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+bool SdlPlatform::peekMessage(Message& message) {
+    SDL_Event event;
+    while (queue_.empty() && SDL_PollEvent(&event) != 0) {
+        translate(event);
+    }
+    if (!queue_.empty()) {
+        message = queue_.front();
+        queue_.pop_front();
+        return true;
+    }
+    if (quitPending_) {
+        quitPending_ = false;
+        message = Message{nullptr, MSG_QUIT, static_cast<MessageParam>(quitCode_), 0};
+        return true;
+    }
+    return false;
+}
+
+MessageResult SdlPlatform::dispatchMessage(const Message& message) {
+    if (find(message.window) == nullptr) {
+        return 0;
+    }
+    return windowProcedure(message.window, message.message, message.wParam, message.lParam);
+}
+
+void SdlPlatform::waitForMessage(int milliseconds) {
+    if (!queue_.empty() || quitPending_) {
+        return;
+    }
+    SDL_WaitEventTimeout(nullptr, milliseconds);
+}
+
+void SdlPlatform::postQuitMessage(int exitCode) {
+    quitPending_ = true;
+    quitCode_ = exitCode;
+}
+
+void SdlPlatform::copyToWindow(WindowHandle handle, BitmapHandle, const std::uint32_t* pixels,
+                               int width, int height) {
+    Window* window = find(handle);
+    if (window == nullptr || pixels == nullptr) {
+        return;
+    }
+    // Fetched every time: a resize replaces the window's surface.
+    SDL_Surface* surface = SDL_GetWindowSurface(window->sdl);
+    bool copied = false;
+    if (surface != nullptr) {
+        const int columns = std::min(width, surface->w);
+        const int rows = std::min(height, surface->h);
+        copied = columns <= 0 || rows <= 0;
+        if (!copied && SDL_LockSurface(surface) == 0) {
+            const int sourcePitch = width * 4;
+            if (surface->format->format == SDL_PIXELFORMAT_RGB888) {
+                for (int y = 0; y < rows; ++y) {
+                    std::memcpy(static_cast<char*>(surface->pixels) +
+                                    static_cast<std::ptrdiff_t>(y) * surface->pitch,
+                                pixels + static_cast<std::ptrdiff_t>(y) * width,
+                                static_cast<std::size_t>(columns) * 4);
+                }
+                copied = true;
+            } else {
+                copied = SDL_ConvertPixels(columns, rows, SDL_PIXELFORMAT_RGB888, pixels,
+                                           sourcePitch, surface->format->format, surface->pixels,
+                                           surface->pitch) == 0;
+            }
+            SDL_UnlockSurface(surface);
+        }
+        copied = copied && SDL_UpdateWindowSurface(window->sdl) == 0;
+    }
+    if (!copied && !window->copyFailed) {
+        window->copyFailed = true;
+        std::fprintf(stderr, "vell: cannot show the picture in the window: %s\n", SDL_GetError());
+    }
+}
+
+int SdlPlatform::keyDown(int virtualKey) {
+    const Uint8* state = SDL_GetKeyboardState(nullptr);
+    if (state == nullptr) {
+        return 0;
+    }
+    SDL_Scancode scancode = usScancode(virtualKey);
+    if (scancode != SDL_SCANCODE_UNKNOWN) {
+        const SDL_Keycode key = virtualKey >= 'A' && virtualKey <= 'Z'
+                                    ? static_cast<SDL_Keycode>(virtualKey - 'A' + 'a')
+                                    : static_cast<SDL_Keycode>(virtualKey);
+        const SDL_Scancode mapped = SDL_GetScancodeFromKey(key);
+        return state[mapped != SDL_SCANCODE_UNKNOWN ? mapped : scancode] != 0 ? 1 : 0;
+    }
+    if (virtualKey >= KEY_F1 && virtualKey < KEY_F1 + 12) {
+        return state[SDL_SCANCODE_F1 + (virtualKey - KEY_F1)] != 0 ? 1 : 0;
+    }
+    for (const KeyScancodes& named : NAMED_KEYS) {
+        if (named.virtualKey == virtualKey) {
+            return state[named.first] != 0 ||
+                           (named.second != SDL_SCANCODE_UNKNOWN && state[named.second] != 0)
+                       ? 1
+                       : 0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Platform> openSdlPlatform(const SdlPlatformOptions& options, std::string& error) {
+    const bool sizeAsked = options.clientWidth != 0 || options.clientHeight != 0;
+    if (sizeAsked) {
+        error = clientSizeProblem(options.clientWidth, options.clientHeight);
+        if (!error.empty()) {
+            return nullptr;
+        }
+    }
+    auto platform = std::make_unique<SdlPlatform>(options);
+    if (!platform->start(error)) {
+        return nullptr;
+    }
+    return platform;
+}
+
+}  // namespace vell
