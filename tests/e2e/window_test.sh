@@ -43,7 +43,7 @@ start() {
   fi
   sleep 2
 }
-shot() { /usr/bin/import -window "$wid" "$work/$1.png"; }
+shot() { timeout 30 /usr/bin/import -window "$wid" "$work/$1.png"; }
 fraction() { /usr/bin/convert "$work/$1.png" "${@:3}" -fx "$2" -format '%[fx:mean]' info:; }
 rmse() { /usr/bin/compare -metric RMSE "$work/$1.png" "$work/$2.png" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/'; }
 above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
@@ -70,7 +70,7 @@ if start; then
   above "$white" 0.3 || fail "overlay: only $white of the corner is white"
   still=$(rmse a b)
 
-  xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
   xdotool keydown w
   sleep 1.5
   xdotool keyup w
