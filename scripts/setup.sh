@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake make pkg-config
+  g++ cmake make
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libpng-dev
 )
 if [ "${1:-}" = "--test" ]; then
