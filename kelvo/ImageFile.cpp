@@ -2,6 +2,10 @@
 
 #include <png.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +15,38 @@ namespace kelvo {
 
 namespace {
 
-std::string partialPath(const std::string& path) { return path + ".kelvo-partial"; }
+// Creates a new file with a name of its own beside path (in the same folder,
+// so that the rename into place stays on one file system) and opens it for
+// writing. Two runs writing the same output never share it, and no existing
+// file is touched. Null with errno set when the folder refuses.
+std::FILE* createTemporaryBeside(const std::string& path, std::string& temporary) {
+    std::string name = path + ".kelvo-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return nullptr;
+    }
+    // mkstemp makes the file private (0600); the picture gets the permissions
+    // of any new file, as if it had been opened directly.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(name.c_str());
+        errno = error;
+        return nullptr;
+    }
+    temporary = name;
+    return file;
+}
+
+// Writes the stream's buffer and then the file's content to the disk, so that
+// after the rename a crash leaves the whole new picture or the old file.
+bool flushToDisk(std::FILE* file) {
+    return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+}
 
 }  // namespace
 
@@ -25,8 +60,8 @@ bool checkWritable(const std::string& path, std::string& error) {
         error = "cannot write " + path + ": it is a directory";
         return false;
     }
-    const std::string probe = partialPath(path);
-    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    std::string probe;
+    std::FILE* file = createTemporaryBeside(path, probe);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
@@ -51,17 +86,20 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
 
-    const std::string partial = partialPath(path);
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    std::string partial;
+    std::FILE* file = createTemporaryBeside(path, partial);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
     const bool written = png_image_write_to_stdio(&image, file, 0, rgb.data(), width * 3, nullptr);
+    const bool synced = written && flushToDisk(file);
+    const int syncError = errno;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
+    if (!written || !synced || !closed) {
         error = "cannot write " + path + ": " +
-                (written ? std::string(std::strerror(errno)) : std::string(image.message));
+                (!written ? std::string(image.message)
+                          : std::string(std::strerror(synced ? errno : syncError)));
         png_image_free(&image);
         std::remove(partial.c_str());
         return false;

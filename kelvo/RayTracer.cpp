@@ -29,6 +29,11 @@ std::uint32_t RayTracer::packColour(const vell::Colour& colour) {
 void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                           std::uint32_t& state) const {
     for (int y = firstRow; y < endRow; ++y) {
+        // A stop request abandons the frame here, so a stop waits for one row
+        // at most, not for a whole picture.
+        if (vell::stopRequested()) {
+            return;
+        }
         for (int x = 0; x < width; ++x) {
             // The horizontal offset always takes the first of the two steps.
             const int r1 = nextJitter(state);
@@ -67,6 +72,9 @@ void RayTracer::drawFrame() {
     if (std::uint32_t* pixels = backBufferPixels()) {
         const int* size = backBufferSize();
         traceRows(pixels, size[0], 0, size[1], randomState);
+    }
+    if (vell::stopRequested()) {
+        return;  // an abandoned frame is not shown
     }
     Rasterizer::drawFrame();
 }

@@ -29,7 +29,8 @@ public:
 
     // Traces rows [firstRow, endRow) of a width-wide image into pixels (the
     // first word is row firstRow's), stepping the generator state on from
-    // state, which ends where the rows end.
+    // state, which ends where the rows end. After a stop request
+    // (vell::stopRequested) it returns before the next row.
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state) const;
 

@@ -19,6 +19,9 @@ void appMain(const AppMainOptions& options) {
     // The loop pumps first: a quit already waiting ends it before any frame.
     while (!vell::pumpMessages()) {
         view.drawFrame();
+        if (vell::stopRequested()) {
+            continue;  // the frame was abandoned; the next pump closes the window
+        }
         if (options.frames > 0 && ++drawn == options.frames) {
             if (options.finished) {
                 options.finished(view);

@@ -4,8 +4,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -51,12 +54,58 @@ std::string parseSize(const std::string& text, ClientSize& size) {
     return "";
 }
 
-[[noreturn]] void outOfMemory() { vell::outOfMemory("an allocation failed"); }
+// A count of frames: plain decimal digits from 1 to 10^9. CLI11 alone would
+// read "1e3" as a number and then call it out of range.
+const CLI::Validator FRAME_COUNT(
+    [](std::string& text) -> std::string {
+        if (text.empty() || text.size() > 10 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            return "'" + text + "' is not a whole number";
+        }
+        const long long value = std::stoll(text);
+        if (value < 1 || value > 1000000000LL) {
+            return text + " is out of range: from 1 to 1000000000";
+        }
+        return "";
+    },
+    "1..1000000000", "frame count");
+
+// The statistics are the headless run's result: a failed write (a full disk, a
+// closed pipe) is a failure, not a success without output.
+bool printOverlay(const std::string& overlay) {
+    errno = 0;
+    const bool written = std::printf("%s\n", overlay.c_str()) >= 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (written && flushed && !std::ferror(stdout)) {
+        return true;
+    }
+    std::fprintf(stderr, "kelvo: cannot write the statistics to standard output: %s\n",
+                 errno != 0 ? std::strerror(errno) : "write error");
+    return false;
+}
+
+int run(int argc, char** argv);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::set_new_handler(outOfMemory);
+    // No new-handler: the window layer's allocations ask with std::nothrow and
+    // go on without what they could not get (a window without a back buffer
+    // draws nothing and tries again at the next size). What no path can do
+    // without ends here, with a message.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("kelvo: out of memory\n", stderr);
+        return EXIT_FAILURE;
+    }
+}
+
+namespace {
+
+int run(int argc, char** argv) {
+    // Before any window system starts, so that it leaves the two signals to us.
+    vell::catchStopSignals();
 
     CLI::App cli{"kelvo: an interactive, real-time CPU ray tracer.\n"
                  "Without options it opens a window and runs until the window is closed.",
@@ -72,7 +121,7 @@ int main(int argc, char** argv) {
                    "Client size WIDTHxHEIGHT (window: initial size; headless default 240x200)")
         ->type_name("WxH");
     cli.add_option("--frames", frames, "Frames to draw, then end (headless default 1)")
-        ->check(CLI::Range(1LL, 1000000000LL))
+        ->check(FRAME_COUNT)
         ->type_name("N");
     auto* outputOption =
         cli.add_option("--output", output, "With --headless: write the last frame as a PNG")
@@ -100,7 +149,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string error;
-    if (!output.empty() && !kelvo::checkWritable(output, error)) {
+    if (outputOption->count() > 0 && !kelvo::checkWritable(output, error)) {
         std::fprintf(stderr, "kelvo: %s\n", error.c_str());
         return EXIT_USAGE;
     }
@@ -141,9 +190,21 @@ int main(int argc, char** argv) {
     if (code != 0) {
         return code;
     }
+    if (vell::stopRequested()) {
+        // A window closed by a signal ends normally, as closing it by hand
+        // does; a headless run stopped early has no result to give.
+        if (!headless) {
+            return 0;
+        }
+        const int signal = vell::stopSignal();
+        std::fprintf(stderr, "kelvo: stopped by %s before the last frame; nothing written\n",
+                     signal == SIGINT ? "SIGINT" : "SIGTERM");
+        return 128 + signal;
+    }
     if (headless) {
-        std::printf("%s\n", overlay.c_str());
-        std::fflush(stdout);
+        if (!printOverlay(overlay)) {
+            return EXIT_FAILURE;
+        }
         if (!output.empty()) {
             if (lastFrame.empty()) {
                 std::fprintf(stderr, "kelvo: no frame was drawn, %s not written\n", output.c_str());
@@ -157,3 +218,5 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "velllib/app.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -68,8 +69,8 @@ void newBackBuffer(Platform& platform, WindowRecord& record, MessageLong lParam)
             platform.freeBackBuffer(record.window, buffer.bitmap);
         }
     }
-    record.width = width;
-    record.height = height;
+    record.size[0] = width;
+    record.size[1] = height;
 }
 
 bool everyWindowLacksBackBuffer() {
@@ -82,6 +83,36 @@ bool everyWindowLacksBackBuffer() {
         }
     }
     return true;
+}
+
+// Written only by the signal handler (and clearStopRequest), read anywhere.
+volatile std::sig_atomic_t pendingStopSignal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    if (pendingStopSignal == signal) {
+        // Asked twice: the careful stop is not coming fast enough.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    pendingStopSignal = signal;
+#if defined(_WIN32)
+    // Win32 resets the handler to the default before calling it.
+    std::signal(signal, onStopSignal);
+#endif
+}
+
+// Closes every window as the user's close would, so that the last one posts
+// the quit message with exit code 0.
+void closeEveryWindow(Platform& platform) {
+    while (windowRegistry != nullptr) {
+        auto* record = static_cast<WindowRecord*>(windowRegistry->item);
+        platform.destroyNativeWindow(record->window);
+        if (windowRegistry != nullptr && windowRegistry->item == record) {
+            // The platform did not send the destroy message.
+            break;
+        }
+    }
 }
 
 void mouseButton(AppWindow* owner, unsigned message) {
@@ -127,7 +158,7 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
         }
         case MSG_SIZE:
             newBackBuffer(*platform, *record, lParam);
-            owner->onResize(&record->width);
+            owner->onResize(record->size);
             return 0;
         case MSG_PAINT:
             if (record->bitmap == nullptr) {
@@ -135,8 +166,8 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
                 // does not come back at every pump.
                 break;
             }
-            platform->paintWindow(window, record->bitmap, record->pixels, record->width,
-                                  record->height);
+            platform->paintWindow(window, record->bitmap, record->pixels, record->size[0],
+                                  record->size[1]);
             return 0;
         case MSG_CLOSE:
             platform->destroyNativeWindow(window);
@@ -182,8 +213,8 @@ void AppWindow::drawFrame() {
     if (record == nullptr || record->bitmap == nullptr || platform == nullptr) {
         return;
     }
-    platform->copyToWindow(record->window, record->bitmap, record->pixels, record->width,
-                           record->height);
+    platform->copyToWindow(record->window, record->bitmap, record->pixels, record->size[0],
+                           record->size[1]);
 }
 
 void AppWindow::onMouseMove(const int[2]) {}
@@ -221,7 +252,7 @@ void AppWindow::destroyWindow() {
 const int* AppWindow::backBufferSize() {
     static const int noSize[2] = {0, 0};
     WindowRecord* record = findByOwner(this);
-    return record != nullptr ? &record->width : noSize;
+    return record != nullptr ? record->size : noSize;
 }
 
 std::uint32_t* AppWindow::backBufferPixels() {
@@ -235,14 +266,17 @@ void AppWindow::drawText(const char* text, const int origin[2]) {
     if (record == nullptr || record->bitmap == nullptr || platform == nullptr || text == nullptr) {
         return;
     }
-    platform->drawText(record->window, record->bitmap, record->pixels, record->width,
-                       record->height, text, origin[0], origin[1]);
+    platform->drawText(record->window, record->bitmap, record->pixels, record->size[0],
+                       record->size[1], text, origin[0], origin[1]);
 }
 
 bool pumpMessages() {
     Platform* platform = currentPlatform();
     if (platform == nullptr) {
         return false;
+    }
+    if (stopRequested()) {
+        closeEveryWindow(*platform);
     }
     // Nothing can be drawn while minimised: rather than spin through empty
     // frames, sleep until the window system has something to say.
@@ -260,6 +294,23 @@ bool pumpMessages() {
         }
     }
     return quit;
+}
+
+void catchStopSignals() {
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+}
+
+bool stopRequested() {
+    return pendingStopSignal != 0;
+}
+
+int stopSignal() {
+    return pendingStopSignal;
+}
+
+void clearStopRequest() {
+    pendingStopSignal = 0;
 }
 
 int keyDown(int virtualKey) {

@@ -55,7 +55,7 @@ public:
     // exit code 1 is then posted, so a frame loop that goes on anyway ends.
     bool createWindow(const char* title);
     void destroyWindow();
-    // Client width and height, adjacent; zeros without a window.
+    // Client width and height; zeros without a window.
     const int* backBufferSize();
     // Null without a window or without a back buffer (empty client area).
     std::uint32_t* backBufferPixels();
@@ -66,8 +66,7 @@ public:
 
 struct WindowRecord {
     WindowHandle window = nullptr;
-    int width = 0;  // width, height: the size last reported, adjacent
-    int height = 0;
+    int size[2] = {0, 0};  // client width, height: the size last reported
     std::uint32_t* pixels = nullptr;
     BitmapHandle bitmap = nullptr;
     AppWindow* owner = nullptr;
@@ -84,8 +83,21 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
 // Dispatches every waiting message; true when the quit message was among them
 // (its code is then in exitCode). Never blocks, except that while every window
 // lacks a back buffer (minimised) it first waits up to IDLE_WAIT_MS for a message.
+// After a stop request it first closes every window, as a user's close does.
 bool pumpMessages();
 inline constexpr int IDLE_WAIT_MS = 50;
+
+// Stop requests: SIGINT and SIGTERM, once caught, set a flag that the frame
+// loop and the pixel loop read (between rows), so a stop takes at most one
+// row's time. A second signal of the same kind while the first is pending ends
+// the program at once, as if nothing had caught it.
+void catchStopSignals();
+// Whether a stop signal arrived; safe to call from any thread.
+bool stopRequested();
+// The signal that asked to stop, 0 if none.
+int stopSignal();
+// Forgets a stop request (tests).
+void clearStopRequest();
 
 // 1 while the key is held, else 0. Keys are read for the focused window of
 // this program; other programs' key presses are not seen.

@@ -176,9 +176,11 @@ SdlPlatform::~SdlPlatform() {
 bool SdlPlatform::start(std::string& error) {
     const bool driverAsked = hasValue("SDL_VIDEODRIVER");
     if (!driverAsked && !hasValue("DISPLAY") && !hasValue("WAYLAND_DISPLAY")) {
-        error =
-            "no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset); "
-            "run with --headless to render without a window";
+        auto state = [](const char* name) {
+            return std::string(name) + (std::getenv(name) != nullptr ? " is empty" : " is unset");
+        };
+        error = "no display to open a window on (" + state("DISPLAY") + ", " +
+                state("WAYLAND_DISPLAY") + "); run with --headless to render without a window";
         return false;
     }
     if (platformOpen) {
@@ -194,6 +196,9 @@ bool SdlPlatform::start(std::string& error) {
     // Copying into the window's own surface is far cheaper than a streaming
     // texture when the only GL is a software one, and never slower.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // SIGINT and SIGTERM are the window layer's stop requests (catchStopSignals),
+    // which end even a frame in progress; SDL would only queue a quit event.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         error = std::string("cannot start the video system: ") + SDL_GetError();
         return false;
@@ -304,8 +309,8 @@ void SdlPlatform::post(Window* window, unsigned message, MessageParam wParam, Me
 void SdlPlatform::translate(const SDL_Event& event) {
     switch (event.type) {
         case SDL_QUIT:
-            // Also what SIGINT and SIGTERM raise: every window closes as if
-            // by hand, so the program ends normally with exit code 0.
+            // Every window closes as if by hand, so the program ends normally
+            // with exit code 0.
             for (Window* window : windows_) {
                 post(window, MSG_CLOSE, 0, 0);
             }

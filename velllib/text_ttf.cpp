@@ -12,10 +12,18 @@ namespace vell {
 extern const unsigned char embeddedFont[];
 extern const std::size_t embeddedFontSize;
 
+struct TextRenderer::Font {
+    explicit Font(TTF_Font* f) : ttf(f) {}
+    ~Font() { TTF_CloseFont(ttf); }
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+    TTF_Font* const ttf;
+};
+
+TextRenderer::TextRenderer() = default;
+
 TextRenderer::~TextRenderer() {
-    if (font_ != nullptr) {
-        TTF_CloseFont(font_);
-    }
+    font_.reset();
     if (ttfStarted_) {
         TTF_Quit();
     }
@@ -33,13 +41,12 @@ bool TextRenderer::open(std::string& error) {
         ttfStarted_ = true;
     }
     SDL_RWops* source = SDL_RWFromConstMem(embeddedFont, static_cast<int>(embeddedFontSize));
-    if (source != nullptr) {
-        font_ = TTF_OpenFontRW(source, 1, FONT_SIZE);
-    }
-    if (font_ == nullptr) {
+    TTF_Font* font = source != nullptr ? TTF_OpenFontRW(source, 1, FONT_SIZE) : nullptr;
+    if (font == nullptr) {
         error = std::string("cannot load the built-in font: ") + TTF_GetError();
         return false;
     }
+    font_ = std::make_unique<Font>(font);
     return true;
 }
 
@@ -75,7 +82,7 @@ void copyLine(const SDL_Surface& line, std::uint32_t* pixels, int width, int hei
 }  // namespace
 
 int TextRenderer::lineHeight() const {
-    return font_ != nullptr ? TTF_FontLineSkip(font_) : 0;
+    return font_ != nullptr ? TTF_FontLineSkip(font_->ttf) : 0;
 }
 
 void TextRenderer::draw(std::uint32_t* pixels, int width, int height, const char* text, int left,
@@ -85,7 +92,7 @@ void TextRenderer::draw(std::uint32_t* pixels, int width, int height, const char
     }
     const SDL_Color ink{0, 0, 0, 255};
     const SDL_Color paper{255, 255, 255, 255};
-    const int skip = TTF_FontLineSkip(font_);
+    const int skip = TTF_FontLineSkip(font_->ttf);
     std::string line;
     long long lineTop = top;
     const char* start = text;
@@ -96,7 +103,7 @@ void TextRenderer::draw(std::uint32_t* pixels, int width, int height, const char
         // The renderer refuses an empty line, which has nothing to paint anyway.
         if (length > 0) {
             line.assign(start, length);
-            SDL_Surface* rendered = TTF_RenderText_Shaded(font_, line.c_str(), ink, paper);
+            SDL_Surface* rendered = TTF_RenderText_Shaded(font_->ttf, line.c_str(), ink, paper);
             if (rendered != nullptr) {
                 copyLine(*rendered, pixels, width, height, left, lineTop);
                 SDL_FreeSurface(rendered);

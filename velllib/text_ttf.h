@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-
-struct _TTF_Font;
 
 namespace vell {
 
@@ -15,7 +14,7 @@ public:
     // pixels high, so a three-line status fits the corner of a 240 x 200 window.
     static constexpr int FONT_SIZE = 11;
 
-    TextRenderer() = default;
+    TextRenderer();
     ~TextRenderer();
     TextRenderer(const TextRenderer&) = delete;
     TextRenderer& operator=(const TextRenderer&) = delete;
@@ -32,7 +31,10 @@ public:
               int top) const;
 
 private:
-    _TTF_Font* font_ = nullptr;
+    // The font library's own types stay in the source file: their names
+    // differ between its releases.
+    struct Font;
+    std::unique_ptr<Font> font_;
     bool ttfStarted_ = false;
 };
 

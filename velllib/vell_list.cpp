@@ -104,13 +104,20 @@ void NodePool::compactNodes() {
             link = &block->next;
             continue;
         }
-        ListNode** freeLink = &freeList_;
-        while (*freeLink != nullptr) {
-            if (inBlock(*freeLink)) {
-                *freeLink = static_cast<ListNode*>((*freeLink)->item);
+        // Unlinks the block's nodes. The free list runs through `item`, a
+        // void*, so the link before a node is either freeList_ or the previous
+        // node's item, each written as its own type.
+        ListNode* previous = nullptr;
+        for (ListNode* node = freeList_; node != nullptr;) {
+            ListNode* next = static_cast<ListNode*>(node->item);
+            if (!inBlock(node)) {
+                previous = node;
+            } else if (previous != nullptr) {
+                previous->item = next;
             } else {
-                freeLink = reinterpret_cast<ListNode**>(&(*freeLink)->item);
+                freeList_ = next;
             }
+            node = next;
         }
         *link = block->next;
         source_->releaseBlock(block);
