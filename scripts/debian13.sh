@@ -14,6 +14,12 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "debian13.sh: needs root (bootstrapping and entering a root file system)" >&2
   exit 1
 fi
+if ! command -v mmdebstrap >/dev/null 2>&1; then
+  echo "debian13.sh: installing mmdebstrap"
+  DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    mmdebstrap debian-archive-keyring
+fi
 for tool in mmdebstrap unshare git; do
   command -v "$tool" >/dev/null 2>&1 || { echo "debian13.sh: $tool is not installed" >&2; exit 1; }
 done

@@ -12,7 +12,7 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # a real window under a virtual display, driven and photographed
-    xvfb xauth xdotool jwm wmctrl imagemagick
+    xvfb xauth xdotool jwm openbox wmctrl imagemagick
   )
 fi
 
@@ -37,7 +37,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     sudo="sudo"
   fi
   echo "kelvo setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Through env: sudo drops DEBIAN_FRONTEND from the environment.
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

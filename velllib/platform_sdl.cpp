@@ -1,6 +1,7 @@
 #include "velllib/platform_sdl.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +17,35 @@
 namespace vell {
 
 namespace {
+
+#if defined(VELL_HAVE_X11) && defined(SDL_VIDEO_DRIVER_X11)
+#define VELL_X11_WINDOWS 1
+// X ids of windows that someone else destroyed (xdotool windowclose, a
+// crashed window manager). Until SDL lets go of them, drawing into them fails
+// with X errors; those are expected and must not end the program, which
+// Xlib's default error handler would do.
+// An error about one of the program's own windows is how a destruction is
+// usually learnt: the next frame's copy fails before the destroy event is read.
+std::vector<unsigned long> ownXWindows;
+std::vector<unsigned long> lostXWindows;
+XErrorHandler previousXErrorHandler = nullptr;
+
+bool listed(const std::vector<unsigned long>& ids, unsigned long id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+int onXError(Display* display, XErrorEvent* error) {
+    const bool noSuchWindow = error->error_code == BadWindow || error->error_code == BadDrawable;
+    if (noSuchWindow && listed(lostXWindows, error->resourceid)) {
+        return 0;
+    }
+    if (noSuchWindow && listed(ownXWindows, error->resourceid)) {
+        lostXWindows.push_back(error->resourceid);
+        return 0;
+    }
+    return previousXErrorHandler != nullptr ? previousXErrorHandler(display, error) : 0;
+}
+#endif
 
 constexpr int DEFAULT_OUTER_WIDTH = 240;
 constexpr int DEFAULT_OUTER_HEIGHT = 200;
@@ -140,8 +170,15 @@ private:
     struct Window {
         SDL_Window* sdl = nullptr;
         Uint32 id = 0;
-        bool minimised = false;
+        // Hidden, minimised or unmapped: nobody can see it, so it has no back
+        // buffer and the frame loop idles.
+        bool unseen = false;          // as last posted
+        bool hiddenByEvents = false;  // hidden or minimised, as SDL reports it
+        bool hiddenByManager = false;  // unviewable or shaded, as X reports it
         bool copyFailed = false;  // reported once, not at every frame
+        unsigned long xWindow = 0;  // the X id on X11, else 0
+        void* xDisplay = nullptr;
+        bool lost = false;          // destroyed by someone else; closing
     };
 
     Window* find(WindowHandle handle) const;
@@ -149,6 +186,12 @@ private:
     void post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam);
     void translate(const SDL_Event& event);
     void fitOuterSize(SDL_Window* window);
+    void hide(Window* window);
+    void show(Window* window);
+    void updateSeen(Window* window);
+    void askWindowManager();
+    void translateWindowSystemEvent(const SDL_Event& event);
+    void lose(unsigned long xWindow);
 
     SdlPlatformOptions options_;
     bool videoStarted_ = false;
@@ -157,6 +200,7 @@ private:
     std::deque<Message> queue_;
     bool quitPending_ = false;
     int quitCode_ = 0;
+    Uint32 lastAsked_ = 0;
 };
 
 SdlPlatform::~SdlPlatform() {
@@ -164,6 +208,14 @@ SdlPlatform::~SdlPlatform() {
         SDL_DestroyWindow(window->sdl);
         delete window;
     }
+#if VELL_X11_WINDOWS
+    if (previousXErrorHandler != nullptr) {
+        XSetErrorHandler(previousXErrorHandler);
+        previousXErrorHandler = nullptr;
+    }
+    ownXWindows.clear();
+    lostXWindows.clear();
+#endif
     if (videoStarted_) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) {
@@ -206,6 +258,14 @@ bool SdlPlatform::start(std::string& error) {
     videoStarted_ = true;
     platformOpen = true;
     const char* driver = SDL_GetCurrentVideoDriver();
+#if VELL_X11_WINDOWS
+    if (driver != nullptr && sameName(driver, "x11")) {
+        previousXErrorHandler = XSetErrorHandler(onXError);
+        // The window system's own events, to learn of a window destroyed
+        // from outside.
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    }
+#endif
     const bool offscreen =
         driver == nullptr || sameName(driver, "offscreen") || sameName(driver, "dummy");
     if (offscreen && !driverAsked) {
@@ -273,6 +333,15 @@ WindowHandle SdlPlatform::createNativeWindow(const char* title, AppWindow* owner
     auto* window = new Window;
     window->sdl = sdl;
     window->id = SDL_GetWindowID(sdl);
+#if VELL_X11_WINDOWS
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
+        window->xWindow = info.info.x11.window;
+        window->xDisplay = info.info.x11.display;
+        ownXWindows.push_back(window->xWindow);
+    }
+#endif
     windows_.push_back(window);
 
     WindowCreation creation{owner};
@@ -298,8 +367,126 @@ void SdlPlatform::destroyNativeWindow(WindowHandle handle) {
     // happens to get the same address.
     std::erase_if(queue_, [&](const Message& m) { return m.window == handle; });
     std::erase(windows_, window);
+#if VELL_X11_WINDOWS
+    if (window->lost) {
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        const bool x11 =
+            SDL_GetWindowWMInfo(window->sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11;
+        SDL_DestroyWindow(window->sdl);
+        // Collects the errors about the dead window while they are still
+        // expected.
+        if (x11) {
+            XSync(info.info.x11.display, False);
+        }
+        std::erase(ownXWindows, window->xWindow);
+        delete window;
+        return;
+    }
+    std::erase(ownXWindows, window->xWindow);
+#endif
     SDL_DestroyWindow(window->sdl);
     delete window;
+}
+
+void SdlPlatform::hide(Window* window) {
+    window->hiddenByEvents = true;
+    updateSeen(window);
+}
+
+void SdlPlatform::show(Window* window) {
+    window->hiddenByEvents = false;
+    updateSeen(window);
+}
+
+void SdlPlatform::updateSeen(Window* window) {
+    const bool unseen = window->hiddenByEvents || window->hiddenByManager;
+    if (unseen == window->unseen) {
+        return;
+    }
+    window->unseen = unseen;
+    int width = 0;
+    int height = 0;
+    if (!unseen) {
+        SDL_GetWindowSize(window->sdl, &width, &height);
+    }
+    post(window, MSG_SIZE, 0, packPair(width, height));
+}
+
+// Some ways of hiding a window reach it by no event: jwm unmaps only the
+// frame around it for another workspace (the window stays mapped but is not
+// viewable), and openbox shades it behind its title bar. So the window
+// manager's view is read directly, a few times a second.
+void SdlPlatform::askWindowManager() {
+#if VELL_X11_WINDOWS
+    constexpr Uint32 ASK_INTERVAL_MS = 100;
+    const Uint32 now = SDL_GetTicks();
+    if (now - lastAsked_ < ASK_INTERVAL_MS) {
+        return;
+    }
+    lastAsked_ = now;
+    for (Window* window : windows_) {
+        if (window->xDisplay == nullptr || window->lost) {
+            continue;
+        }
+        auto* display = static_cast<Display*>(window->xDisplay);
+        XWindowAttributes attributes{};
+        bool hidden = XGetWindowAttributes(display, window->xWindow, &attributes) == 0 ||
+                      attributes.map_state != IsViewable;
+        const Atom netState = XInternAtom(display, "_NET_WM_STATE", False);
+        const Atom shaded = XInternAtom(display, "_NET_WM_STATE_SHADED", False);
+        const Atom minimised = XInternAtom(display, "_NET_WM_STATE_HIDDEN", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (!hidden &&
+            XGetWindowProperty(display, window->xWindow, netState, 0, 64, False, XA_ATOM, &type,
+                               &format, &count, &after, &data) == Success &&
+            data != nullptr) {
+            if (type == XA_ATOM && format == 32) {
+                // Format 32 properties come back as longs.
+                const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+                for (unsigned long i = 0; i < count; ++i) {
+                    hidden = hidden || atoms[i] == shaded || atoms[i] == minimised;
+                }
+            }
+            XFree(data);
+        }
+        if (hidden != window->hiddenByManager) {
+            window->hiddenByManager = hidden;
+            updateSeen(window);
+        }
+    }
+#endif
+}
+
+void SdlPlatform::lose(unsigned long xWindow) {
+    for (Window* window : windows_) {
+        if (window->xWindow != 0 && window->xWindow == xWindow && !window->lost) {
+            window->lost = true;
+#if VELL_X11_WINDOWS
+            if (!listed(lostXWindows, xWindow)) {
+                lostXWindows.push_back(xWindow);
+            }
+#endif
+            // Gone is closed: the program ends as if the user had closed it.
+            post(window, MSG_CLOSE, 0, 0);
+        }
+    }
+}
+
+void SdlPlatform::translateWindowSystemEvent(const SDL_Event& event) {
+#if VELL_X11_WINDOWS
+    const SDL_SysWMmsg* message = event.syswm.msg;
+    if (message != nullptr && message->subsystem == SDL_SYSWM_X11 &&
+        message->msg.x11.event.type == DestroyNotify) {
+        lose(message->msg.x11.event.xdestroywindow.window);
+    }
+#else
+    (void)event;
+#endif
 }
 
 void SdlPlatform::post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam) {
@@ -320,25 +507,29 @@ void SdlPlatform::translate(const SDL_Event& event) {
             if (window == nullptr) {
                 break;
             }
+            // A window nobody can see is idle: minimised, hidden, on another
+            // workspace or shaded (the last two unmap it). Window managers
+            // send these in different orders (jwm minimises a maximised
+            // window with HIDDEN, MINIMIZED, then MAXIMIZED while it is still
+            // hidden), so only a sign of being seen wakes it.
             switch (event.window.event) {
                 case SDL_WINDOWEVENT_SIZE_CHANGED:
-                    post(window, MSG_SIZE, 0, packPair(event.window.data1, event.window.data2));
-                    break;
-                case SDL_WINDOWEVENT_MINIMIZED:
-                    window->minimised = true;
-                    post(window, MSG_SIZE, 0, packPair(0, 0));
-                    break;
-                case SDL_WINDOWEVENT_RESTORED:
-                case SDL_WINDOWEVENT_MAXIMIZED:
-                    if (window->minimised) {
-                        window->minimised = false;
-                        int width = 0;
-                        int height = 0;
-                        SDL_GetWindowSize(window->sdl, &width, &height);
-                        post(window, MSG_SIZE, 0, packPair(width, height));
+                    // While unseen the size is fetched when it is seen again.
+                    if (!window->unseen) {
+                        post(window, MSG_SIZE, 0,
+                             packPair(event.window.data1, event.window.data2));
                     }
                     break;
+                case SDL_WINDOWEVENT_HIDDEN:
+                case SDL_WINDOWEVENT_MINIMIZED:
+                    hide(window);
+                    break;
+                case SDL_WINDOWEVENT_SHOWN:
+                case SDL_WINDOWEVENT_RESTORED:
+                    show(window);
+                    break;
                 case SDL_WINDOWEVENT_EXPOSED:
+                    show(window);
                     post(window, MSG_PAINT, 0, 0);
                     break;
                 case SDL_WINDOWEVENT_CLOSE:
@@ -349,6 +540,9 @@ void SdlPlatform::translate(const SDL_Event& event) {
             }
             break;
         }
+        case SDL_SYSWMEVENT:
+            translateWindowSystemEvent(event);
+            break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
             Window* window = findById(event.key.windowID);
@@ -403,6 +597,12 @@ void SdlPlatform::translate(const SDL_Event& event) {
 }
 
 bool SdlPlatform::peekMessage(Message& message) {
+#if VELL_X11_WINDOWS
+    for (unsigned long xWindow : std::vector<unsigned long>(lostXWindows)) {
+        lose(xWindow);
+    }
+#endif
+    askWindowManager();
     SDL_Event event;
     while (queue_.empty() && SDL_PollEvent(&event) != 0) {
         translate(event);

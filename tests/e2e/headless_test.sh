@@ -42,6 +42,9 @@ expect_usage_error "negative size" --headless --size -5x5
 expect_usage_error "zero frames" --headless --frames 0
 expect_usage_error "negative frames" --headless --frames -3
 expect_usage_error "frames not a number" --headless --frames many
+expect_usage_error "frames in exponent form" --headless --frames 1e3
+grep -q "not a whole number" "$work/err" || fail "--frames 1e3: message: $(cat "$work/err")"
+expect_usage_error "empty output path" --headless --output ""
 expect_usage_error "output without headless" --output "$work/d.png"
 expect_usage_error "unwritable output" --headless --output "$work/missing/d.png"
 expect_usage_error "output is a directory" --headless --output "$work"
@@ -58,6 +61,56 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$kelvo" >"$work/out" 2>"$w
 code=$?
 [ "$code" -eq 1 ] || fail "no display: exit $code, wanted 1"
 grep -q -- "--headless" "$work/err" || fail "no display: message names --headless: $(cat "$work/err")"
+
+# The statistics are the result: when they cannot be written, that is a
+# failure with a message, not a success.
+"$kelvo" --headless --size 40x30 >/dev/full 2>"$work/err"
+code=$?
+[ "$code" -eq 1 ] || fail "stdout on a full disk: exit $code, wanted 1"
+grep -q "standard output" "$work/err" || fail "stdout on a full disk: message: $(cat "$work/err")"
+
+# Short of memory for the back buffer: no buffer, nothing drawn, the run still
+# ends normally. (A sanitizer build reserves far more address space than this
+# limit, so it cannot start under it at all; then this case is skipped.)
+if (ulimit -v 700000 && "$kelvo" --version >/dev/null 2>&1); then
+  (ulimit -v 700000 && exec "$kelvo" --headless --size 16384x16384) >"$work/out" 2>"$work/err"
+  code=$?
+  [ "$code" -eq 0 ] || fail "no memory for the back buffer: exit $code, wanted 0: $(cat "$work/err")"
+  [ "$(sed -n 2p "$work/out")" = "16384*16384" ] || fail "no memory for the back buffer: size line $(sed -n 2p "$work/out")"
+  grep -q "back buffer" "$work/err" || fail "no memory for the back buffer: message: $(cat "$work/err")"
+else
+  echo "note: the memory-limit case is skipped (this build cannot start under ulimit -v)"
+fi
+
+# A stop signal ends a long run within moments (between two rows, not after
+# the frame), writes nothing and exits with 128 + the signal's number. The
+# tree is built before the first frame and is not interrupted, so the signal
+# is sent once a run of one tiny frame would have ended, and the time allowed
+# includes that run's time once more, in case the machine slowed down.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+begin=$(now_ms)
+"$kelvo" --headless --size 1x1 >/dev/null 2>&1
+build_ms=$(( $(now_ms) - begin ))
+for signal in INT TERM; do
+  rm -f "$work/long.png"
+  "$kelvo" --headless --size 2000x2000 --frames 1000 --output "$work/long.png" \
+    >"$work/out" 2>"$work/err" &
+  pid=$!
+  sleep "$(awk -v ms="$build_ms" 'BEGIN { print ms * 1.5 / 1000 + 1 }')"
+  kill -"$signal" "$pid"
+  sent=$(date +%s%N)
+  wait "$pid"
+  code=$?
+  took=$(( ($(date +%s%N) - sent) / 1000000 ))
+  wanted=$([ "$signal" = INT ] && echo 130 || echo 143)
+  [ "$code" -eq "$wanted" ] || fail "SIG$signal: exit $code, wanted $wanted"
+  grep -q "stopped by SIG$signal" "$work/err" || fail "SIG$signal: message: $(cat "$work/err")"
+  [ ! -s "$work/out" ] || fail "SIG$signal: statistics printed for an unfinished run"
+  [ ! -e "$work/long.png" ] || fail "SIG$signal: a picture was written"
+  [ -z "$(ls "$work" | grep kelvo-)" ] || fail "SIG$signal: a temporary file was left"
+  [ "$took" -lt $(( 5000 + build_ms )) ] || fail "SIG$signal: took $took ms to stop"
+  echo "measured: SIG$signal stopped a 2000x2000 run in $took ms (start-up $build_ms ms)"
+done
 
 echo "headless end-to-end: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -6,7 +6,7 @@
 set -uo pipefail
 kelvo=${1:?usage: window_test.sh path/to/kelvo}
 
-for tool in xvfb-run xdotool jwm wmctrl /usr/bin/import /usr/bin/convert /usr/bin/compare; do
+for tool in xvfb-run xdotool jwm wmctrl /usr/bin/import /usr/bin/compare /usr/bin/identify; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -44,7 +44,9 @@ start() {
   sleep 2
 }
 shot() { timeout 30 /usr/bin/import -window "$wid" "$work/$1.png"; }
-fraction() { /usr/bin/convert "$work/$1.png" "${@:3}" -fx "$2" -format '%[fx:mean]' info:; }
+# ImageMagick 7 calls the converter magick and warns on its old name.
+if command -v magick >/dev/null 2>&1; then convert=magick; else convert=/usr/bin/convert; fi
+fraction() { "$convert" "$work/$1.png" "${@:3}" -fx "$2" -format '%[fx:mean]' info:; }
 rmse() { /usr/bin/compare -metric RMSE "$work/$1.png" "$work/$2.png" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/'; }
 above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 finish() {
@@ -82,12 +84,12 @@ if start; then
 
   # The second overlay line, the client size: the same text gives the same
   # pixels, a new size other ones.
-  /usr/bin/convert "$work/a.png" -crop 49x13+0+13 +repage "$work/line-a.png"
-  /usr/bin/convert "$work/b.png" -crop 49x13+0+13 +repage "$work/line-b.png"
+  "$convert" "$work/a.png" -crop 49x13+0+13 +repage "$work/line-a.png"
+  "$convert" "$work/b.png" -crop 49x13+0+13 +repage "$work/line-b.png"
   xdotool windowsize "$wid" 400 300
   sleep 2
   shot d
-  /usr/bin/convert "$work/d.png" -crop 49x13+0+13 +repage "$work/line-d.png"
+  "$convert" "$work/d.png" -crop 49x13+0+13 +repage "$work/line-d.png"
   [ "$(rmse line-a line-b)" = "0" ] || fail "the size line changes without a resize"
   [ "$(rmse line-a line-d)" != "0" ] || fail "the size line did not change after resizing"
   [ "$(/usr/bin/identify -format '%wx%h' "$work/d.png")" = "400x300" ] || fail "resized window size"
@@ -103,6 +105,64 @@ for signal in TERM INT; do
     finish "SIG$signal"
   fi
 done
+
+# Ctrl+C during a long frame: the stop comes between two rows, not after the
+# picture is done (a 3000x3000 frame takes many seconds).
+if start --size 3000x3000; then
+  kill -INT "$pid"
+  sent=$(date +%s%N)
+  for _ in $(seq 1 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  took=$(( ($(date +%s%N) - sent) / 1000000 ))
+  kill -0 "$pid" 2>/dev/null && fail "SIGINT in a long frame: still running after 3 s"
+  finish "SIGINT in a long frame"
+  echo "measured: SIGINT ended a 3000x3000 window in $took ms"
+fi
+
+# Nobody can see the window: it idles. CPU use of kelvo, in percent of one
+# core, over two seconds.
+ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+cpu() {
+  local before after
+  before=$(ticks); sleep 2; after=$(ticks)
+  echo $(( (after - before) * 100 / (2 * $(getconf CLK_TCK)) ))
+}
+idles() {  # what, then the command that hides it, then the one that shows it
+  local what=$1 hide=$2 show=$3 hidden shown
+  eval "$hide"; sleep 1; hidden=$(cpu)
+  eval "$show"; sleep 1; shown=$(cpu)
+  echo "measured: $what: CPU $hidden % hidden, $shown % seen again"
+  # A busy machine gives a drawing kelvo less than a core, but an idle one
+  # next to nothing.
+  [ "$hidden" -lt 10 ] || fail "$what: $hidden % CPU while nobody can see the window"
+  [ "$shown" -ge 15 ] || fail "$what: only $shown % CPU once seen again (frames stopped?)"
+}
+if start; then
+  idles "minimised" "xdotool windowminimize $wid" "wmctrl -i -a $wid"
+  wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz; sleep 1
+  idles "minimised while maximised" "xdotool windowminimize $wid" "wmctrl -i -a $wid"
+  idles "on another workspace" "wmctrl -s 1" "wmctrl -s 0"
+  wmctrl -c vell
+  finish "closing after idling"
+fi
+kill "$wm" 2>/dev/null; wait "$wm" 2>/dev/null; wm=""
+if command -v openbox >/dev/null 2>&1; then
+  openbox >/dev/null 2>&1 & wm=$!
+  sleep 1
+  if start; then
+    idles "shaded (openbox)" "wmctrl -i -r $wid -b add,shaded" "wmctrl -i -r $wid -b remove,shaded"
+    wmctrl -c vell
+    finish "closing under openbox"
+  fi
+  kill "$wm" 2>/dev/null; wait "$wm" 2>/dev/null; wm=""
+fi
+
+# Without a window manager, a window destroyed from outside is a close: no X
+# error, exit code 0.
+if start 2>"$work/destroyed.err"; then
+  xdotool windowclose "$wid"
+  finish "window destroyed from outside"
+  grep -q "X Error" "$work/destroyed.err" && fail "window destroyed from outside: $(cat "$work/destroyed.err")"
+fi
 
 echo "window end-to-end: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace kelvo {
 namespace {
@@ -59,6 +64,71 @@ TEST_F(ImageFile, BadPathsFailCleanlyAndLeaveNoFile) {
     std::vector<std::uint32_t> back;
     int w = 0, h = 0;
     EXPECT_FALSE(readPng((dir / "text.png").string(), back, w, h, error));
+}
+
+TEST_F(ImageFile, WritingLeavesOtherFilesAloneAndGivesTheUsualPermissions) {
+    // Files that merely look like a temporary of an earlier version survive
+    // both the check and the write.
+    const fs::path out = dir / "out.png";
+    const fs::path bystander = dir / "out.png.kelvo-partial";
+    std::ofstream(bystander.string()) << "someone else's";
+    const std::uint32_t pixel = 0x00102030u;
+    std::string error;
+    ASSERT_TRUE(checkWritable(out.string(), error)) << error;
+    ASSERT_TRUE(writePng(out.string(), &pixel, 1, 1, error)) << error;
+    ASSERT_TRUE(fs::exists(bystander));
+    std::ifstream in(bystander.string());
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "someone else's");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
+        << "no temporary file is left";
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(out).permissions()), 0666 & ~mask)
+        << "the picture is readable like any new file, not private as a temporary";
+}
+
+TEST_F(ImageFile, ConcurrentWritersOfOneFileNeverPublishAMixedOrPartialPicture) {
+    // Two pictures, each of one colour: every read of the target must find
+    // one of them whole.
+    const int w = 300, h = 200;
+    const std::vector<std::uint32_t> red(w * h, 0x00ff0000u), blue(w * h, 0x000000ffu);
+    const std::string path = (dir / "shared.png").string();
+    std::string error;
+    ASSERT_TRUE(writePng(path, red.data(), w, h, error)) << error;
+
+    std::atomic<bool> done{false};
+    std::atomic<int> writeFailures{0};
+    auto writer = [&](const std::vector<std::uint32_t>& picture) {
+        std::string message;
+        for (int i = 0; i < 30; ++i) {
+            if (!writePng(path, picture.data(), w, h, message)) {
+                ++writeFailures;
+            }
+        }
+    };
+    std::thread a(writer, std::cref(red)), b(writer, std::cref(blue));
+    int reads = 0, bad = 0;
+    std::thread reader([&] {
+        while (!done) {
+            std::vector<std::uint32_t> back;
+            int bw = 0, bh = 0;
+            std::string message;
+            ++reads;
+            if (!readPng(path, back, bw, bh, message) || (back != red && back != blue)) {
+                ++bad;
+            }
+        }
+    });
+    a.join();
+    b.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(writeFailures, 0);
+    EXPECT_EQ(bad, 0) << "of " << reads << " reads";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -69,6 +72,7 @@ private:
 class View : public ::testing::Test {
 protected:
     void SetUp() override {
+        vell::catchStopSignals();
         previousCounter_ = vell::setMillisecondCounter(fakeCounter);
         fakeMilliseconds = 1000;
         vell::resetClock();
@@ -76,6 +80,9 @@ protected:
         s.world.buildTree();
     }
     void TearDown() override {
+        vell::clearStopRequest();
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
         vell::setCurrentPlatform(previousPlatform_);
         vell::setMillisecondCounter(previousCounter_);
         vell::resetClock();
@@ -235,6 +242,32 @@ TEST_F(View, KeysDriveTheObserverAndFramesCountWithoutABackBuffer) {
     EXPECT_EQ(view.observer.thrust, Vec3(-1, -1, 0));
     EXPECT_EQ(view.observer.turn, Vec3(-1, 0, -1));
     EXPECT_EQ(view.lastFrameTime, 1.5);
+}
+
+TEST_F(View, AStopRequestAbandonsTheFrameBeforeTheNextRow) {
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    view.drawOverlay = false;
+    ASSERT_TRUE(view.createWindow("vell"));
+    at(0.5);
+    std::uint32_t* pixels = view.backBufferPixels();
+    ASSERT_NE(pixels, nullptr);
+    std::fill(pixels, pixels + 40 * 30, 0x00abcdefu);
+
+    std::raise(SIGTERM);  // with the handler of catchStopSignals
+    ASSERT_TRUE(vell::stopRequested());
+    std::uint32_t state = 1234u;
+    view.traceRows(pixels, 40, 0, 30, state);
+    EXPECT_EQ(state, 1234u) << "no row was started";
+    const std::uint32_t before = view.randomState;
+    view.drawFrame();
+    EXPECT_EQ(view.randomState, before);
+    EXPECT_EQ(view.frameCount, 0) << "an abandoned frame is neither shown nor counted";
+    EXPECT_TRUE(std::all_of(pixels, pixels + 40 * 30, [](std::uint32_t p) { return p == 0x00abcdefu; }));
+
+    vell::clearStopRequest();
+    view.drawFrame();
+    EXPECT_EQ(view.frameCount, 1);
+    EXPECT_NE(view.randomState, before);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
+#include <cstdlib>
 #include <vector>
 
 #include "tests/velllib/fake_platform.h"
@@ -243,6 +245,58 @@ TEST_F(WindowLayer, ClosingTheOnlyWindowEndsTheLoopWithExitCodeZero) {
     EXPECT_EQ(window.backBufferSize()[0], 0);
     EXPECT_TRUE(platform.liveBuffers.empty());
     EXPECT_FALSE(pumpMessages()) << "the quit message is removed once";
+}
+
+// Stop signals, raised for real through the handlers that catchStopSignals
+// installs.
+class StopSignals : public WindowLayer {
+protected:
+    void SetUp() override {
+        WindowLayer::SetUp();
+        catchStopSignals();
+    }
+    void TearDown() override {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        clearStopRequest();
+        WindowLayer::TearDown();
+    }
+};
+
+TEST_F(StopSignals, ASignalClosesEveryWindowAtTheNextPumpWithExitCodeZero) {
+    RecordingWindow first;
+    RecordingWindow second;
+    ASSERT_TRUE(first.createWindow("vell"));
+    ASSERT_TRUE(second.createWindow("vell"));
+    EXPECT_FALSE(pumpMessages());
+    EXPECT_FALSE(stopRequested());
+    EXPECT_EQ(stopSignal(), 0);
+
+    std::raise(SIGINT);
+    EXPECT_TRUE(stopRequested());
+    EXPECT_EQ(stopSignal(), SIGINT);
+    exitCode = 7;
+    EXPECT_TRUE(pumpMessages());
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(windowRegistry, nullptr);
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_TRUE(stopRequested()) << "the request stays for the caller to read";
+}
+
+TEST(StopSignalsDeathTest, ASecondSignalWhileTheFirstIsPendingEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            catchStopSignals();
+            std::raise(SIGTERM);
+            if (stopSignal() != SIGTERM) {
+                std::_Exit(3);
+            }
+            std::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(SIGTERM), "");
 }
 
 TEST_F(WindowLayer, QuitIsTheLastMessageOfItsPumpEvenBeforeTheFirstFrame) {

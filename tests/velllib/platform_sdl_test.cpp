@@ -53,6 +53,15 @@ TEST(SdlPlatform, WithoutADisplayRefusesAndPointsToHeadless) {
     EXPECT_EQ(openSdlPlatform({}, error), nullptr);
     EXPECT_NE(error.find("--headless"), std::string::npos) << error;
 
+    EXPECT_NE(error.find("DISPLAY is unset"), std::string::npos) << error;
+
+    // Set but empty is no display either, and is named as such.
+    environment.set("DISPLAY", "");
+    error.clear();
+    EXPECT_EQ(openSdlPlatform({}, error), nullptr);
+    EXPECT_NE(error.find("DISPLAY is empty"), std::string::npos) << error;
+    EXPECT_NE(error.find("WAYLAND_DISPLAY is unset"), std::string::npos) << error;
+
     error.clear();
     environment.set("SDL_VIDEODRIVER", "dummy");
     EXPECT_EQ(openSdlPlatform({100, 0}, error), nullptr);
@@ -193,6 +202,59 @@ TEST_F(SdlDummy, WindowGetsItsSizeShowsTheBufferAndTurnsEventsIntoMessages) {
         SDL_PushEvent(&quit);
         EXPECT_TRUE(pumpMessages()) << "a quit request closes every window";
         EXPECT_FALSE(window.isOpen());
+    });
+    EXPECT_EQ(result, 0);
+}
+
+// Whatever order a window manager sends them in, a window that is hidden or
+// minimised gets the empty size (the frame loop idles) until a sign that it is
+// seen again: shown, exposed or restored.
+TEST_F(SdlDummy, AWindowNobodyCanSeeStaysEmptyUntilItIsSeenAgain) {
+    const int result = appEntry(*platform_, [&] {
+        Recorder window;
+        ASSERT_TRUE(window.createWindow("vell"));
+        SDL_Window* sdl = theWindow();
+        ASSERT_NE(sdl, nullptr);
+        const Uint32 id = SDL_GetWindowID(sdl);
+        EXPECT_FALSE(pumpMessages());
+        int width = 0;
+        int height = 0;
+        SDL_GetWindowSize(sdl, &width, &height);
+        const std::array<int, 2> empty{0, 0};
+        const std::array<int, 2> full{width, height};
+        auto sizesAfter = [&](std::initializer_list<Uint8> events) {
+            window.resizes.clear();
+            for (Uint8 what : events) {
+                if (what == SDL_WINDOWEVENT_SIZE_CHANGED) {
+                    pushWindowEvent(id, what, 500, 400);
+                } else {
+                    pushWindowEvent(id, what);
+                }
+            }
+            EXPECT_FALSE(pumpMessages());
+            return window.resizes;
+        };
+        using Sizes = std::vector<std::array<int, 2>>;
+        // jwm, minimising a maximised window: still hidden when MAXIMIZED comes.
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_HIDDEN, SDL_WINDOWEVENT_MINIMIZED,
+                              SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_MAXIMIZED,
+                              SDL_WINDOWEVENT_SIZE_CHANGED}),
+                  Sizes{empty});
+        EXPECT_EQ(window.backBufferPixels(), nullptr);
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_SHOWN}), Sizes{full});
+        // The other order: minimised first, then unmapped.
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_MINIMIZED, SDL_WINDOWEVENT_HIDDEN,
+                              SDL_WINDOWEVENT_MAXIMIZED}),
+                  Sizes{empty});
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_EXPOSED, SDL_WINDOWEVENT_SHOWN}), Sizes{full});
+        // Unmapped without being minimised: another workspace, or shaded.
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_HIDDEN}), Sizes{empty});
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_RESTORED}), Sizes{full});
+        EXPECT_NE(window.backBufferPixels(), nullptr);
+        // A visible window that is maximised just takes its new size.
+        EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_MAXIMIZED, SDL_WINDOWEVENT_SIZE_CHANGED}),
+                  (Sizes{{500, 400}}));
+        window.destroyWindow();
     });
     EXPECT_EQ(result, 0);
 }
