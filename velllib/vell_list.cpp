@@ -58,10 +58,8 @@ ListNode* NodePool::allocNode() {
             return nullptr;
         }
         ListNode* slots = static_cast<ListNode*>(memory);
-        BlockHeader* header = reinterpret_cast<BlockHeader*>(slots);
-        header->next = blocks_;
-        header->tag = NODE_BLOCK_TAG;
-        blocks_ = header;
+        // Slot 0 holds the header, made there as an object of its own type.
+        blocks_ = new (memory) BlockHeader{blocks_, NODE_BLOCK_TAG};
         // Chain the nodes in address order, so a fresh block hands out slot 1,
         // then slot 2, and so on.
         for (std::size_t i = 1; i < NODES_PER_BLOCK; ++i) {
