@@ -27,87 +27,146 @@ constexpr int EXACT_DEPTH_HEIGHT = 46;
 
 constexpr std::int32_t NO_RECORD = -1;
 
+// ObstacleSphere::touchesBox, answer for answer, without its eight corner
+// tests. A corner's squared distance, summed x then y then z, grows with each
+// axis's squared difference (rounding is monotone), so all eight corners are
+// inside exactly when the farthest one is, and some corner exactly when the
+// nearest one is. bounds is the sphere's bounding box.
+inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, const Box& box) {
+    double nearSquare[3];
+    double farSquare[3];
+    for (int a = 0; a < 3; ++a) {
+        const double low = box.min(a) - sphere.centre[a];
+        const double high = box.max(a) - sphere.centre[a];
+        const double lowSquare = low * low;
+        const double highSquare = high * high;
+        nearSquare[a] = lowSquare < highSquare ? lowSquare : highSquare;
+        farSquare[a] = lowSquare < highSquare ? highSquare : lowSquare;
+    }
+    const double radiusSquare = sphere.radius * sphere.radius;
+    if (radiusSquare > farSquare[0] + farSquare[1] + farSquare[2]) {
+        return false;  // the box lies within the solid sphere
+    }
+    for (int a = 0; a < 3; ++a) {
+        if (!(box.min(a) < bounds.max(a)) || !(box.max(a) > bounds.min(a))) {
+            return false;
+        }
+    }
+    if (radiusSquare > nearSquare[0] + nearSquare[1] + nearSquare[2]) {
+        return true;
+    }
+    for (int a = 0; a < 3; ++a) {
+        const double low = box.min(a) > bounds.min(a) ? box.min(a) : bounds.min(a);
+        const double high = box.max(a) < bounds.max(a) ? box.max(a) : bounds.max(a);
+        if ((low - sphere.centre[a]) * (high - sphere.centre[a]) < 0.0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 struct SpaceTreeMemoBuild::Record {
-    double split = 0.0;
-    double depth = 1.0;  // average depth with this node at depth 1
+    double depth = 1.0;       // average depth with this node at depth 1
+    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
     std::int32_t children[2] = {NO_RECORD, NO_RECORD};
     std::uint32_t listBegin = 0;
     std::uint32_t listLength = 0;
     int nodes = 1;
     int elements = 0;
-    int height = 1;
-    int axis = 0;
+    std::uint32_t splitFace = 0;
+    std::int16_t height = 1;
+    std::int8_t axis = 0;
 };
 
-// Open addressing over keys of 128 bits: six face indices and a depth parity.
+// Records in chunks of fixed size: a record never moves, and growing touches
+// only new memory (page faults were a good part of the build's time).
+struct SpaceTreeMemoBuild::RecordStore {
+    static constexpr std::size_t CHUNK_BITS = 12;
+    static constexpr std::size_t CHUNK = std::size_t{1} << CHUNK_BITS;
+
+    Record& operator[](std::int32_t i) {
+        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+    }
+    const Record& operator[](std::int32_t i) const {
+        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+    }
+    std::int32_t push(const Record& r) {
+        if ((count & (CHUNK - 1)) == 0) {
+            chunks.push_back(std::make_unique<Record[]>(CHUNK));
+        }
+        (*this)[static_cast<std::int32_t>(count)] = r;
+        return static_cast<std::int32_t>(count++);
+    }
+
+    std::vector<std::unique_ptr<Record[]>> chunks;
+    std::size_t count = 0;
+};
+
+// Open addressing over 64-bit keys: six face indices and a depth parity.
 struct SpaceTreeMemoBuild::RegionTable {
     struct Slot {
-        std::uint64_t high;
-        std::uint64_t low;
+        std::uint64_t key;
         std::int32_t record;
     };
 
-    explicit RegionTable(int faceBits) : bits(faceBits), slots(1u << 12, Slot{0, 0, NO_RECORD}) {}
+    explicit RegionTable(int faceBits) : bits(faceBits), slots(1u << 15, Slot{0, NO_RECORD}) {}
 
-    void key(const Region& region, int parity, std::uint64_t& high, std::uint64_t& low) const {
-        // 6 * bits + 1 <= 128: the first three faces go high, the rest and the
-        // parity low, each part fitting its word.
-        high = (static_cast<std::uint64_t>(region[0]) << (2 * bits)) |
-               (static_cast<std::uint64_t>(region[1]) << bits) | region[2];
-        low = (((static_cast<std::uint64_t>(region[3]) << (2 * bits)) |
-                (static_cast<std::uint64_t>(region[4]) << bits) | region[5])
-               << 1) |
-              static_cast<std::uint64_t>(parity);
+    std::uint64_t key(const Region& region, int parity) const {
+        std::uint64_t k = 0;
+        for (int i = 0; i < 6; ++i) {
+            k = (k << bits) | region[i];
+        }
+        return (k << 1) | static_cast<std::uint64_t>(parity);
     }
 
-    static std::size_t hash(std::uint64_t high, std::uint64_t low) {
-        std::uint64_t h = high * 0x9E3779B97F4A7C15ull ^ (low + 0x632BE59BD9B4E019ull);
-        h ^= h >> 32;
-        h *= 0xD6E8FEB86659FD93ull;
+    static std::size_t hash(std::uint64_t key) {
+        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 32;
         return static_cast<std::size_t>(h);
     }
 
-    std::int32_t find(std::uint64_t high, std::uint64_t low) const {
+    std::int32_t find(std::uint64_t key) const {
         const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = hash(high, low) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
             const Slot& s = slots[i];
             if (s.record == NO_RECORD) {
                 return NO_RECORD;
             }
-            if (s.high == high && s.low == low) {
+            if (s.key == key) {
                 return s.record;
             }
         }
     }
 
-    void insert(std::uint64_t high, std::uint64_t low, std::int32_t record) {
+    void prefetch(std::uint64_t key) const {
+        __builtin_prefetch(&slots[hash(key) & (slots.size() - 1)]);
+    }
+
+    void insert(std::uint64_t key, std::int32_t record) {
         if (2 * (used + 1) > slots.size()) {
-            grow();
+            std::vector<Slot> old(slots.size() * 2, Slot{0, NO_RECORD});
+            old.swap(slots);
+            for (const Slot& s : old) {
+                if (s.record != NO_RECORD) {
+                    place(s.key, s.record);
+                }
+            }
         }
-        place(high, low, record);
+        place(key, record);
         ++used;
     }
 
-    void place(std::uint64_t high, std::uint64_t low, std::int32_t record) {
+    void place(std::uint64_t key, std::int32_t record) {
         const std::size_t mask = slots.size() - 1;
-        std::size_t i = hash(high, low) & mask;
+        std::size_t i = hash(key) & mask;
         while (slots[i].record != NO_RECORD) {
             i = (i + 1) & mask;
         }
-        slots[i] = {high, low, record};
-    }
-
-    void grow() {
-        std::vector<Slot> old(slots.size() * 2, Slot{0, 0, NO_RECORD});
-        old.swap(slots);
-        for (const Slot& s : old) {
-            if (s.record != NO_RECORD) {
-                place(s.high, s.low, s.record);
-            }
-        }
+        slots[i] = {key, record};
     }
 
     int bits;
@@ -119,7 +178,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
     : SpaceTreeMemoBuild(obstacles, Options{}) {}
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
-    : options_(options) {
+    : options_(options), records_(std::make_unique<RecordStore>()) {
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
         Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
@@ -136,7 +195,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         }
     }
     figures_.regionKeys =
-        options_.keys == Keys::Automatic && 6 * bits + 1 <= 128 && 3 * bits <= 63 &&
+        options_.keys == Keys::Automatic && 6 * bits + 1 <= 64 &&
         regionKeysAllowed();
     if (figures_.regionKeys) {
         regionTable_ = std::make_unique<RegionTable>(bits);
@@ -152,6 +211,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         lists_.push_back(i);
     }
     root_ = solve(root, 0, static_cast<std::uint32_t>(entries_.size()), 0);
+    figures_.literalTrialNodes = (*records_)[root_].trialNodes;
 }
 
 SpaceTreeMemoBuild::~SpaceTreeMemoBuild() = default;
@@ -219,12 +279,11 @@ bool SpaceTreeMemoBuild::regionKeysAllowed() const {
 
 bool SpaceTreeMemoBuild::touches(const Entry& entry, const Box& box) {
     ++figures_.touchesBoxCalls;
-    Box scratch;
     if (figures_.regionKeys) {
-        // Only plain spheres get here: call their test without the virtual hop.
-        return static_cast<const ObstacleSphere*>(entry.obstacle)
-            ->ObstacleSphere::touchesBox(box, scratch);
+        return sphereTouchesBox(*static_cast<const ObstacleSphere*>(entry.obstacle), entry.box,
+                                box);
     }
+    Box scratch;
     return entry.obstacle->touchesBox(box, scratch);
 }
 
@@ -242,40 +301,63 @@ std::uint32_t SpaceTreeMemoBuild::filter(const Box& box, std::uint32_t parentBeg
     return static_cast<std::uint32_t>(lists_.size() - begin);
 }
 
+Box SpaceTreeMemoBuild::boxOf(const Region& region) const {
+    Box box;
+    for (int a = 0; a < 3; ++a) {
+        box.min(a) = faces_[a][region[a]];
+        box.max(a) = faces_[a][region[3 + a]];
+    }
+    return box;
+}
+
 std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t parentBegin,
                                        std::uint32_t parentLength, int parity) {
-    Box box;
-    for (int k = 0; k < 6; ++k) {
-        box[k] = faces_[k % 3][region[k]];
-    }
     if (figures_.regionKeys) {
-        std::uint64_t high, low;
-        regionTable_->key(region, parity, high, low);
-        const std::int32_t found = regionTable_->find(high, low);
+        const std::uint64_t key = regionTable_->key(region, parity);
+        const std::int32_t found = regionTable_->find(key);
         if (found != NO_RECORD) {
             ++figures_.reuses;
             if (options_.verifyReusedLists) {
                 const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
-                const std::uint32_t length = filter(box, parentBegin, parentLength);
-                const Record& r = records_[found];
-                if (length != r.listLength ||
-                    !std::equal(lists_.begin() + begin, lists_.end(),
-                                lists_.begin() + r.listBegin)) {
+                const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
+                if (!sameList(found, begin, length, false)) {
                     ++figures_.listMismatches;
                 }
                 lists_.resize(begin);
             }
             return found;
         }
+        // The same region at the other depth parity lists the same entries in
+        // reverse order: no need to ask the obstacles again.
+        const std::int32_t twin = regionTable_->find(key ^ 1);
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
-        const std::uint32_t length = filter(box, parentBegin, parentLength);
+        std::uint32_t length = 0;
+        if (twin == NO_RECORD || options_.verifyReusedLists) {
+            length = filter(boxOf(region), parentBegin, parentLength);
+            if (twin != NO_RECORD && !sameList(twin, begin, length, true)) {
+                ++figures_.listMismatches;
+            }
+        } else {
+            const Record& t = (*records_)[twin];
+            length = t.listLength;
+            for (std::uint32_t i = length; i-- > 0;) {
+                const std::uint32_t e = lists_[t.listBegin + i];
+                lists_.push_back(e);
+            }
+        }
+        if (twin != NO_RECORD && length <= 1) {
+            // At most one entry reads the same in either order: one sub-problem.
+            ++figures_.reuses;
+            lists_.resize(begin);
+            return twin;
+        }
         const std::int32_t solved = solve(region, begin, length, parity);
-        regionTable_->insert(high, low, solved);
+        regionTable_->insert(key, solved);
         return solved;
     }
 
     const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
-    const std::uint32_t length = filter(box, parentBegin, parentLength);
+    const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
     std::string key(reinterpret_cast<const char*>(region), sizeof(Region));
     key.append(reinterpret_cast<const char*>(lists_.data() + begin),
                length * sizeof(std::uint32_t));
@@ -288,6 +370,21 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
     const std::int32_t solved = solve(region, begin, length, parity);
     fullTable_.emplace(std::move(key), solved);
     return solved;
+}
+
+bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
+                                  std::uint32_t length, bool reversed) const {
+    const Record& r = (*records_)[record];
+    if (r.listLength != length) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t j = reversed ? length - 1 - i : i;
+        if (lists_[begin + i] != lists_[r.listBegin + j]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listBegin,
@@ -303,10 +400,13 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     }
 
     double bestCost = ST_INFINITY;
-    double bestSplit = 0.0;
+    std::uint32_t bestSplitFace = 0;
     int bestAxis = 0;
     std::int32_t best[2] = {NO_RECORD, NO_RECORD};
 
+    // The candidate of every axis first, so that the memo slots of all six
+    // trial children can be fetched from memory while the trials run.
+    std::uint32_t candidate[3] = {0, 0, 0};
     for (int a = 0; listLength > 0 && a < 3; ++a) {
         const double lo = faces_[a][region[a]];
         const double hi = faces_[a][region[3 + a]];
@@ -316,8 +416,6 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         // max), exactly as the literal candidate search.
         bool found = false;
         double nearest = 0.0;
-        double split = 0.0;
-        std::uint32_t splitFace = 0;
         for (std::uint32_t i = 0; i < listLength; ++i) {
             const Entry& e = entries_[lists_[listBegin + i]];
             for (int side = 0; side < 2; ++side) {
@@ -325,16 +423,27 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
                 if (lo < v && v < hi) {
                     const double distance = std::fabs(v - mid);
                     if (!found || distance < nearest) {
-                        split = v;
-                        splitFace = e.face[3 * side + a];
+                        candidate[a] = e.face[3 * side + a];
                         nearest = distance;
                         found = true;
                     }
                 }
             }
         }
-        if (!found) {
-            continue;
+        if (found && regionTable_ != nullptr) {
+            for (int j = 0; j < 2; ++j) {
+                Region sub;
+                std::copy(region, region + 6, sub);
+                sub[j == 0 ? 3 + a : a] = candidate[a];
+                regionTable_->prefetch(regionTable_->key(sub, parity ^ 1));
+            }
+        }
+    }
+
+    for (int a = 0; listLength > 0 && a < 3; ++a) {
+        const std::uint32_t splitFace = candidate[a];
+        if (splitFace == 0) {
+            continue;  // no face strictly inside the region on this axis
         }
 
         double cost = 0.0;
@@ -345,7 +454,8 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
             std::copy(region, region + 6, sub);
             sub[j == 0 ? 3 + a : a] = splitFace;
             trial[j] = child(sub, listBegin, listLength, parity ^ 1);
-            const Record& r = records_[trial[j]];
+            const Record& r = (*records_)[trial[j]];
+            result.trialNodes += r.trialNodes;
             cost += trialTerm(r.nodes, r.elements, r.depth);
             // Every subtree costs at least a bare leaf's term, and rounding is
             // monotone: a trial whose partial cost plus that cannot get strictly
@@ -358,7 +468,7 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         }
         if (!cut && cost < bestCost) {
             bestCost = cost;
-            bestSplit = split;
+            bestSplitFace = splitFace;
             bestAxis = a;
             best[0] = trial[0];
             best[1] = trial[1];
@@ -366,9 +476,9 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     }
 
     if (bestCost < ST_INFINITY) {
-        const Record& low = records_[best[0]];
-        const Record& high = records_[best[1]];
-        result.split = bestSplit;
+        const Record& low = (*records_)[best[0]];
+        const Record& high = (*records_)[best[1]];
+        result.splitFace = bestSplitFace;
         result.axis = bestAxis;
         result.children[0] = best[0];
         result.children[1] = best[1];
@@ -381,12 +491,11 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
             result.depth = (literalDepth(best[0], 2.0) + literalDepth(best[1], 2.0)) * 0.5;
         }
     }
-    records_.push_back(result);
-    return static_cast<std::int32_t>(records_.size() - 1);
+    return records_->push(result);
 }
 
 double SpaceTreeMemoBuild::literalDepth(std::int32_t record, double depth) const {
-    const Record& r = records_[record];
+    const Record& r = (*records_)[record];
     if (r.children[0] == NO_RECORD) {
         return depth;
     }
@@ -400,10 +509,11 @@ STNode* SpaceTreeMemoBuild::make(std::int32_t record, const STBorderNodes& borde
     // An empty list makes a bare leaf; the fields are set from the record.
     const SpaceTreeList noEntries;
     STNode* node = new STNode(noEntries);
-    const Record& r = records_[record];
+    const Record& r = (*records_)[record];
     node->border = border;
     node->axis = r.axis;
-    node->split = r.split;
+    // A leaf's split is never set: 0.0, as in the literal build.
+    node->split = r.splitFace != 0 ? faces_[r.axis][r.splitFace] : 0.0;
     if (r.children[0] == NO_RECORD) {
         // A leaf lists its obstacles in reverse order of its entry list.
         for (std::uint32_t i = 0; i < r.listLength; ++i) {

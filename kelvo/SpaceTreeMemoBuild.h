@@ -45,6 +45,9 @@ public:
         long long touchesBoxCalls = 0;
         long long boundedTrials = 0;  // trials cut short by the bound
         long long listMismatches = 0; // verifyReusedLists: reuses whose list differed
+        // Nodes the literal build would make, trial subtrees included (exact
+        // without bounds, a lower bound with them): what the literal build costs.
+        double literalTrialNodes = 0.0;
     };
 
     // Solves the build for the obstacle list, walked from its head.
@@ -68,6 +71,7 @@ private:
     };
     struct Record;
     struct RegionTable;
+    struct RecordStore;
     using Region = std::uint32_t[6];
 
     bool regionKeysAllowed() const;
@@ -78,6 +82,9 @@ private:
                        std::uint32_t parentLength, int parity);
     std::uint32_t filter(const Box& box, std::uint32_t parentBegin, std::uint32_t parentLength);
     bool touches(const Entry& entry, const Box& box);
+    Box boxOf(const Region& region) const;
+    bool sameList(std::int32_t record, std::uint32_t begin, std::uint32_t length,
+                  bool reversed) const;
     double literalDepth(std::int32_t record, double depth) const;
     STNode* make(std::int32_t record, const STBorderNodes& border) const;
 
@@ -85,7 +92,7 @@ private:
     Figures figures_;
     std::vector<Entry> entries_;      // in root list order
     std::vector<double> faces_[3];    // per axis, every face value once (by bit pattern)
-    std::vector<Record> records_;
+    std::unique_ptr<RecordStore> records_;
     std::vector<std::uint32_t> lists_;  // every record's list, entry indices in list order
     std::unique_ptr<RegionTable> regionTable_;
     std::unordered_map<std::string, std::int32_t> fullTable_;

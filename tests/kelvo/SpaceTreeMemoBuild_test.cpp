@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <chrono>
 #include <random>
 #include <sstream>
 #include <unordered_map>
@@ -213,7 +214,11 @@ TEST(SpaceTreeMemoBuild, RandomScenesAreTheLiteralTree) {
         const int count = 1 + i % 10;
         const std::vector<SphereGeometry> geometry = randomScene(rng, count);
         SphereWorld s(geometry);
+        auto t0 = std::chrono::steady_clock::now();
         const auto literal = literalTree(s.world.obstacles);
+        auto t1 = std::chrono::steady_clock::now();
+        SpaceTreeMemoBuild probe(s.world.obstacles);
+        if (getenv("PROBE")) printf("scene %d count %d lattice %d literal %.1f ms subproblems %d\n", i, count, (int)(geometry[0].radius == 0.5 * std::round(geometry[0].radius * 2.0)), std::chrono::duration<double, std::milli>(t1-t0).count(), probe.figures().subProblems);
         ASSERT_EQ(differences(literal.get(), s.world.obstacles), "") << "scene " << i;
         SpaceTreeMemoBuild::Options full;
         full.keys = SpaceTreeMemoBuild::Keys::FullLists;
