@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
 #include <random>
 #include <sstream>
 #include <unordered_map>
@@ -130,13 +129,15 @@ std::string differences(const STNode* reference, const vell::ListNode* obstacles
 std::vector<SphereGeometry> randomScene(std::mt19937_64& rng, int count) {
     std::vector<SphereGeometry> scene;
     const bool lattice = rng() % 3 == 0;
-    std::uniform_real_distribution<double> coordinate(-3.0, 3.0);
-    std::uniform_real_distribution<double> size(0.1, 2.0);
+    // Some scenes spread out, where the spheres rarely overlap.
+    const double spread = rng() % 2 == 0 ? 3.0 : 8.0;
+    std::uniform_real_distribution<double> coordinate(-spread, spread);
+    std::uniform_real_distribution<double> size(0.1, 1.0);
     for (int i = 0; i < count; ++i) {
         SphereGeometry g;
         const auto pick = rng() % 8;
         if (lattice) {
-            g.radius = 0.5 * static_cast<double>(1 + rng() % 4);
+            g.radius = 0.5 * static_cast<double>(1 + rng() % 3);
             for (int a = 0; a < 3; ++a) {
                 g.centre[a] = 0.5 * (static_cast<double>(rng() % 9) - 4.0);
             }
@@ -161,6 +162,13 @@ std::vector<SphereGeometry> randomScene(std::mt19937_64& rng, int count) {
         scene.push_back(g);
     }
     return scene;
+}
+
+// What the literal build of these obstacles would cost, in nodes made.
+double literalCost(const vell::ListNode* obstacles) {
+    SpaceTreeMemoBuild::Options exact;
+    exact.bounds = false;
+    return SpaceTreeMemoBuild(obstacles, exact).figures().literalTrialNodes;
 }
 
 TEST(SpaceTreeMemoBuild, SceneTreeIsTheLiteralTreeNodeByNode) {
@@ -191,6 +199,8 @@ TEST(SpaceTreeMemoBuild, SceneTreeIsTheLiteralTreeNodeByNode) {
     SpaceTreeMemoBuild build(scene.world.obstacles);
     EXPECT_TRUE(build.figures().regionKeys);
     EXPECT_GT(build.figures().reuses, build.figures().subProblems);
+    // The literal build makes 12,700,053 nodes for the scene, trials included.
+    EXPECT_EQ(literalCost(scene.world.obstacles), 12700053.0);
 }
 
 TEST(SpaceTreeMemoBuild, SmallScenesAreTheLiteralTree) {
@@ -208,24 +218,162 @@ TEST(SpaceTreeMemoBuild, SmallScenesAreTheLiteralTree) {
 }
 
 TEST(SpaceTreeMemoBuild, RandomScenesAreTheLiteralTree) {
+    // Scenes whose literal build is cheap are compared with it; the others
+    // (overlapping spheres can cost the literal build minutes) with the fast
+    // build keyed by full lists and without bounds.
+    constexpr double LITERAL_BUDGET = 300000;
     std::mt19937_64 rng(2026);
+    int literal = 0;
+    int literalLarge = 0;
     int lattices = 0;
-    for (int i = 0; i < 120; ++i) {
-        const int count = 1 + i % 10;
+    for (int i = 0; i < 168; ++i) {
+        const int count = 1 + i % 12;
         const std::vector<SphereGeometry> geometry = randomScene(rng, count);
         SphereWorld s(geometry);
-        auto t0 = std::chrono::steady_clock::now();
-        const auto literal = literalTree(s.world.obstacles);
-        auto t1 = std::chrono::steady_clock::now();
-        SpaceTreeMemoBuild probe(s.world.obstacles);
-        if (getenv("PROBE")) printf("scene %d count %d lattice %d literal %.1f ms subproblems %d\n", i, count, (int)(geometry[0].radius == 0.5 * std::round(geometry[0].radius * 2.0)), std::chrono::duration<double, std::milli>(t1-t0).count(), probe.figures().subProblems);
-        ASSERT_EQ(differences(literal.get(), s.world.obstacles), "") << "scene " << i;
+        lattices += geometry[0].radius == 0.5 * std::round(geometry[0].radius * 2.0);
         SpaceTreeMemoBuild::Options full;
         full.keys = SpaceTreeMemoBuild::Keys::FullLists;
-        ASSERT_EQ(differences(literal.get(), s.world.obstacles, full), "") << "scene " << i;
-        lattices += geometry[0].radius == 0.5 * std::round(geometry[0].radius * 2.0);
+        if (literalCost(s.world.obstacles) <= LITERAL_BUDGET) {
+            const auto reference = literalTree(s.world.obstacles);
+            ASSERT_EQ(differences(reference.get(), s.world.obstacles), "") << "scene " << i;
+            ASSERT_EQ(differences(reference.get(), s.world.obstacles, full), "") << "scene " << i;
+            ++literal;
+            literalLarge += count >= 8;
+        } else {
+            full.bounds = false;
+            const auto reference = fastTree(s.world.obstacles, full);
+            ASSERT_EQ(differences(reference.get(), s.world.obstacles), "") << "scene " << i;
+        }
     }
-    EXPECT_GT(lattices, 20);
+    EXPECT_GT(literal, 70);
+    EXPECT_GE(literalLarge, 4);
+    EXPECT_GT(lattices, 30);
+}
+
+TEST(SpaceTreeMemoBuild, LargerScenesAgreeWithTheFullListVariant) {
+    std::mt19937_64 rng(13);
+    for (int count = 13; count <= 20; count += 2) {
+        const std::vector<SphereGeometry> geometry = randomScene(rng, count);
+        SphereWorld s(geometry);
+        SpaceTreeMemoBuild::Options full;
+        full.keys = SpaceTreeMemoBuild::Keys::FullLists;
+        full.bounds = false;
+        const auto reference = fastTree(s.world.obstacles, full);
+        ASSERT_EQ(differences(reference.get(), s.world.obstacles), "") << count << " spheres";
+    }
+}
+
+// A sphere that is not a plain ObstacleSphere: its touchesBox could be anything.
+class MarkedSphere final : public ObstacleSphere {
+public:
+    using ObstacleSphere::ObstacleSphere;
+};
+
+// An obstacle with faces on x only (its box reaches beyond the domain on y, z).
+class Slab final : public ObstacleBase {
+public:
+    Slab(double lo, double hi) : ObstacleBase(&testing::plainSurface), lo_(lo), hi_(hi) {}
+    const Obstacle* intersectInterval(const Ray&, double&, double&) const override { return nullptr; }
+    const Obstacle* intersect(const Ray&, double&) const override { return nullptr; }
+    void normalAt(const Ray&, const Vec3&, Vec3&) const override {}
+    double distanceToLine(const Ray&) const override { return 0.0; }
+    Box& boundingBox(Box& out) const override {
+        Obstacle::boundingBox(out);
+        out.min(0) = lo_;
+        out.max(0) = hi_;
+        return out;
+    }
+
+private:
+    double lo_, hi_;
+};
+
+TEST(SpaceTreeMemoBuild, ObstaclesThatMayNotShrinkWithTheirRegionUseFullKeys) {
+    const Surface* surface = &testing::plainSurface;
+    // A sphere so small that its box has no room around the centre, another
+    // type of obstacle, a subclass of the sphere: each turns the region key off.
+    ObstacleSphere a({1.0, {0, 0, 0}}, surface), b({0.5, {1, 0.5, 0}}, surface);
+    ObstacleSphere speck({1e-17, {1.0, 0.25, 0.5}}, surface);
+    MarkedSphere marked({0.75, {0.5, 0, 0.25}}, surface);
+    const Slab slab(-0.5, 1.5);
+    const std::vector<std::vector<const Obstacle*>> scenes = {
+        {&a, &b}, {&a, &speck, &b}, {&a, &marked, &b}, {&slab, &a, &b}, {&slab, &speck}};
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+        World world(0.0f);
+        for (const Obstacle* o : scenes[i]) {
+            world.addObstacle(o);
+        }
+        EXPECT_EQ(SpaceTreeMemoBuild(world.obstacles).figures().regionKeys, i == 0) << i;
+        const auto reference = literalTree(world.obstacles);
+        EXPECT_EQ(differences(reference.get(), world.obstacles), "") << "scene " << i;
+        world.buildTree();
+        EXPECT_EQ(TreeComparison().compare(world.tree.root, reference.get()), "") << i;
+    }
+}
+
+int depthOf(const STNode* root, const STNode* target) {
+    int depth = 0;
+    for (const STNode* n = root; n != target; ++depth) {
+        if (n->isLeaf()) {
+            return -1;
+        }
+        const STNode* low = n->children[0];
+        std::vector<const STNode*> leaves;
+        testing::collectLeaves(low, leaves);
+        n = std::find(leaves.begin(), leaves.end(), target) != leaves.end() ? low : n->children[1];
+    }
+    return depth;
+}
+
+// Each filtering pass reverses a list and a leaf lists its obstacles in
+// reverse order of its list, so of two coincident spheres the one added to
+// the World first is listed first in leaves at odd depth and second at even
+// depth. The nearest-hit query keeps the first of equal distances, so that
+// order decides which sphere a ray sees. Checked for both builds.
+TEST(SpaceTree, CoincidentSpheresAreListedInBuildOrderAndTheFirstListedIsHit) {
+    const Surface red{vell::black, vell::Colour(1, 0, 0), 0.0f};
+    const Surface blue{vell::black, vell::Colour(0, 0, 1), 0.0f};
+    // The pair alone, and with neighbours that move the pair's leaf up or down.
+    const std::vector<std::vector<SphereGeometry>> others = {
+        {}, {{1.0, {3, 0, 0}}, {0.5, {0, 2.5, 0}}}, {{0.25, {0, 0, 0}}},
+        {{1.0, {-1, 0, 0}}, {1.0, {1, 0, 0}}}, {{1.0, {0.5, 0.5, 0.5}}}};
+    bool parities[2] = {false, false};
+    for (const bool literal : {false, true}) {
+        for (std::size_t k = 0; k < others.size(); ++k) {
+            const ObstacleSphere first({1.0, {0, 0, 0}}, &red);
+            const ObstacleSphere second({1.0, {0, 0, 0}}, &blue);
+            SphereWorld s(others[k]);
+            s.world.addObstacle(&first);
+            s.world.addObstacle(&second);
+            literal ? s.world.buildTreeLiteral() : s.world.buildTree();
+
+            const Ray ray{{0.3, 0.2, -5.0}, {0.0, 0.0, 1.0}};
+            STNodeIterator walker(s.world.tree.root);
+            walker.locate(ray.origin);
+            double t = 0.0;
+            const Obstacle* hit = World::nearestHit(ray, t, walker, nullptr);
+            ASSERT_TRUE(hit == &first || hit == &second) << k;
+            const STNode* leaf = walker.current;
+            const int depth = depthOf(s.world.tree.root, leaf);
+            ASSERT_GE(depth, 0);
+            parities[depth % 2] = true;
+
+            std::vector<const void*> listed;
+            for (const vell::ListNode* n = leaf->obstacles; n != nullptr; n = n->next) {
+                if (n->item == &first || n->item == &second) {
+                    listed.push_back(n->item);
+                }
+            }
+            const Obstacle* expected = depth % 2 == 1 ? &first : &second;
+            ASSERT_EQ(listed.size(), 2u) << k;
+            EXPECT_EQ(listed[0], expected) << "scene " << k << ", leaf depth " << depth;
+            EXPECT_EQ(hit, expected) << "scene " << k << ", leaf depth " << depth;
+            vell::Colour out;
+            s.world.trace(ray, out, 1);
+            EXPECT_EQ(out.r > out.b, expected == &first) << "the colour of the sphere hit";
+        }
+    }
+    EXPECT_TRUE(parities[0] && parities[1]) << "leaves at both parities of depth";
 }
 
 }  // namespace
