@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kelvo/RayTracer.h"
+#include "kelvo/SpaceTreeMemoBuild.h"
 #include "kelvo/kelvo.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
@@ -19,6 +20,62 @@ void BM_SceneAndTreeBuild(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SceneAndTreeBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The scene's 37 spheres in a World of their own, in the scene's list order,
+// with no tree built yet (so a first build in a fresh process is measured cold).
+struct FlakeWorld {
+    FlakeWorld() : world(0.0f) {
+        const kelvo::Surface surface{vell::green, vell::black, 0.0f};
+        surfaces[0] = surfaces[1] = surfaces[2] = surface;
+        const kelvo::Surface* const table[3] = {&surfaces[0], &surfaces[1], &surfaces[2]};
+        kelvo::addFlake(sphereList, table, 2, {0.0, 0.0, 0.0}, 2.0, -1, 0);
+        for (vell::ListNode* n = sphereList; n != nullptr; n = n->next) {
+            world.addObstacle(static_cast<const kelvo::Obstacle*>(n->item));
+        }
+    }
+    ~FlakeWorld() {
+        for (vell::ListNode* n = sphereList; n != nullptr; n = n->next) {
+            delete static_cast<kelvo::ObstacleSphere*>(n->item);
+        }
+        vell::freeList(sphereList);
+    }
+    kelvo::Surface surfaces[3];
+    vell::ListNode* sphereList = nullptr;
+    kelvo::World world;
+};
+
+void BM_TreeBuildLiteral(benchmark::State& state) {
+    FlakeWorld flake;
+    for (auto _ : state) {
+        flake.world.buildTreeLiteral();
+        benchmark::DoNotOptimize(flake.world.nodeCount);
+    }
+}
+BENCHMARK(BM_TreeBuildLiteral)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+
+void BM_TreeBuildMemo(benchmark::State& state) {
+    FlakeWorld flake;
+    for (auto _ : state) {
+        flake.world.buildTree();
+        benchmark::DoNotOptimize(flake.world.nodeCount);
+    }
+    const kelvo::SpaceTreeMemoBuild build(flake.world.obstacles);
+    state.counters["subProblems"] = build.figures().subProblems;
+    state.counters["touchesBox"] = static_cast<double>(build.figures().touchesBoxCalls);
+    state.counters["nodes"] = flake.world.nodeCount;
+}
+BENCHMARK(BM_TreeBuildMemo)->Unit(benchmark::kMillisecond)->Repetitions(5);
+
+// The first build of the process, as the program does it at start: run alone
+// (--benchmark_filter=BM_TreeBuildMemoFirst) in fresh processes.
+void BM_TreeBuildMemoFirst(benchmark::State& state) {
+    FlakeWorld flake;
+    for (auto _ : state) {
+        flake.world.buildTree();
+        benchmark::DoNotOptimize(flake.world.nodeCount);
+    }
+}
+BENCHMARK(BM_TreeBuildMemoFirst)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Frame(benchmark::State& state) {
     static const kelvo::Scene scene;

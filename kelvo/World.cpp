@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "kelvo/SpaceTreeMemoBuild.h"
+
 namespace kelvo {
 
 World::World(float absorption) : transmission(1.0f - absorption) {}
@@ -23,6 +25,12 @@ bool World::addLight(const PointLight* light) {
 }
 
 void World::buildTree() {
+    tree.destroy();
+    tree.root = SpaceTreeMemoBuild(obstacles).makeTree();
+    averageDepth = static_cast<float>(tree.statistics(nodeCount, elementCount));
+}
+
+void World::buildTreeLiteral() {
     tree.destroy();
     tree.build(obstacles);
     averageDepth = static_cast<float>(tree.statistics(nodeCount, elementCount));

@@ -31,6 +31,9 @@ public:
     bool addLight(const PointLight* light);
     // Indexes the obstacles added so far and records the statistics.
     void buildTree();
+    // The same tree, built by the literal trial-by-trial build (seconds for
+    // the scene): the reference that the fast build is checked against.
+    void buildTreeLiteral();
 
     // The colour seen along the ray into out; returns the hit's distance or
     // NO_HIT_DISTANCE. The tree must have been built.

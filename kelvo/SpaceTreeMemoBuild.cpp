@@ -1,0 +1,533 @@
+#include "kelvo/SpaceTreeMemoBuild.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <typeinfo>
+
+#include "kelvo/ObstacleSphere.h"
+
+namespace kelvo {
+
+namespace {
+
+// One trial child's share of its parent's cost, in the literal build's order of
+// operations (the float weights widened to double).
+inline double trialTerm(int nodes, int elements, double depth) {
+    return static_cast<double>(NODE_WEIGHT) * nodes +
+           static_cast<double>(ELEMENT_WEIGHT) * elements +
+           static_cast<double>(DEPTH_WEIGHT) * depth;
+}
+
+// Up to this height a subtree's average depth, carried up from its children's
+// as ((d0 + 1) + (d1 + 1)) / 2, is an exact dyadic rational and so equals the
+// literal build's sum over absolute depths; above it the literal sum is redone.
+constexpr int EXACT_DEPTH_HEIGHT = 46;
+
+constexpr std::int32_t NO_RECORD = -1;
+
+// ObstacleSphere::touchesBox, answer for answer, without its eight corner
+// tests. A corner's squared distance, summed x then y then z, grows with each
+// axis's squared difference (rounding is monotone), so all eight corners are
+// inside exactly when the farthest one is, and some corner exactly when the
+// nearest one is. bounds is the sphere's bounding box.
+inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, const Box& box) {
+    double nearSquare[3];
+    double farSquare[3];
+    for (int a = 0; a < 3; ++a) {
+        const double low = box.min(a) - sphere.centre[a];
+        const double high = box.max(a) - sphere.centre[a];
+        const double lowSquare = low * low;
+        const double highSquare = high * high;
+        nearSquare[a] = lowSquare < highSquare ? lowSquare : highSquare;
+        farSquare[a] = lowSquare < highSquare ? highSquare : lowSquare;
+    }
+    const double radiusSquare = sphere.radius * sphere.radius;
+    if (radiusSquare > farSquare[0] + farSquare[1] + farSquare[2]) {
+        return false;  // the box lies within the solid sphere
+    }
+    for (int a = 0; a < 3; ++a) {
+        if (!(box.min(a) < bounds.max(a)) || !(box.max(a) > bounds.min(a))) {
+            return false;
+        }
+    }
+    if (radiusSquare > nearSquare[0] + nearSquare[1] + nearSquare[2]) {
+        return true;
+    }
+    for (int a = 0; a < 3; ++a) {
+        const double low = box.min(a) > bounds.min(a) ? box.min(a) : bounds.min(a);
+        const double high = box.max(a) < bounds.max(a) ? box.max(a) : bounds.max(a);
+        if ((low - sphere.centre[a]) * (high - sphere.centre[a]) < 0.0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+struct SpaceTreeMemoBuild::Record {
+    double depth = 1.0;       // average depth with this node at depth 1
+    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
+    std::int32_t children[2] = {NO_RECORD, NO_RECORD};
+    std::uint32_t listBegin = 0;
+    std::uint32_t listLength = 0;
+    int nodes = 1;
+    int elements = 0;
+    std::uint32_t splitFace = 0;
+    std::int16_t height = 1;
+    std::int8_t axis = 0;
+};
+
+// Records in chunks of fixed size: a record never moves, and growing touches
+// only new memory (page faults were a good part of the build's time).
+struct SpaceTreeMemoBuild::RecordStore {
+    static constexpr std::size_t CHUNK_BITS = 12;
+    static constexpr std::size_t CHUNK = std::size_t{1} << CHUNK_BITS;
+
+    Record& operator[](std::int32_t i) {
+        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+    }
+    const Record& operator[](std::int32_t i) const {
+        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+    }
+    std::int32_t push(const Record& r) {
+        if ((count & (CHUNK - 1)) == 0) {
+            chunks.push_back(std::make_unique<Record[]>(CHUNK));
+        }
+        (*this)[static_cast<std::int32_t>(count)] = r;
+        return static_cast<std::int32_t>(count++);
+    }
+
+    std::vector<std::unique_ptr<Record[]>> chunks;
+    std::size_t count = 0;
+};
+
+// Open addressing over 64-bit keys: six face indices and a depth parity.
+struct SpaceTreeMemoBuild::RegionTable {
+    struct Slot {
+        std::uint64_t key;
+        std::int32_t record;
+    };
+
+    explicit RegionTable(int faceBits) : bits(faceBits), slots(1u << 15, Slot{0, NO_RECORD}) {}
+
+    std::uint64_t key(const Region& region, int parity) const {
+        std::uint64_t k = 0;
+        for (int i = 0; i < 6; ++i) {
+            k = (k << bits) | region[i];
+        }
+        return (k << 1) | static_cast<std::uint64_t>(parity);
+    }
+
+    static std::size_t hash(std::uint64_t key) {
+        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 32;
+        return static_cast<std::size_t>(h);
+    }
+
+    std::int32_t find(std::uint64_t key) const {
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+            const Slot& s = slots[i];
+            if (s.record == NO_RECORD) {
+                return NO_RECORD;
+            }
+            if (s.key == key) {
+                return s.record;
+            }
+        }
+    }
+
+    void prefetch(std::uint64_t key) const {
+        __builtin_prefetch(&slots[hash(key) & (slots.size() - 1)]);
+    }
+
+    void insert(std::uint64_t key, std::int32_t record) {
+        if (2 * (used + 1) > slots.size()) {
+            std::vector<Slot> old(slots.size() * 2, Slot{0, NO_RECORD});
+            old.swap(slots);
+            for (const Slot& s : old) {
+                if (s.record != NO_RECORD) {
+                    place(s.key, s.record);
+                }
+            }
+        }
+        place(key, record);
+        ++used;
+    }
+
+    void place(std::uint64_t key, std::int32_t record) {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t i = hash(key) & mask;
+        while (slots[i].record != NO_RECORD) {
+            i = (i + 1) & mask;
+        }
+        slots[i] = {key, record};
+    }
+
+    int bits;
+    std::vector<Slot> slots;
+    std::size_t used = 0;
+};
+
+SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
+    : SpaceTreeMemoBuild(obstacles, Options{}) {}
+
+SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
+    : options_(options), records_(std::make_unique<RecordStore>()) {
+    // The literal build list is the obstacle list reversed (filled at its head).
+    for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
+        Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
+        e.obstacle->boundingBox(e.box);
+        entries_.push_back(e);
+    }
+    std::reverse(entries_.begin(), entries_.end());
+    makeFaceTables();
+
+    int bits = 1;
+    for (int a = 0; a < 3; ++a) {
+        while ((std::size_t{1} << bits) < faces_[a].size()) {
+            ++bits;
+        }
+    }
+    figures_.regionKeys =
+        options_.keys == Keys::Automatic && 6 * bits + 1 <= 64 &&
+        regionKeysAllowed();
+    if (figures_.regionKeys) {
+        regionTable_ = std::make_unique<RegionTable>(bits);
+    }
+
+    // The root: the whole domain and every entry, unfiltered.
+    Region root;
+    for (int a = 0; a < 3; ++a) {
+        root[a] = 0;
+        root[3 + a] = static_cast<std::uint32_t>(faces_[a].size() - 1);
+    }
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        lists_.push_back(i);
+    }
+    root_ = solve(root, 0, static_cast<std::uint32_t>(entries_.size()), 0);
+    figures_.literalTrialNodes = (*records_)[root_].trialNodes;
+}
+
+SpaceTreeMemoBuild::~SpaceTreeMemoBuild() = default;
+
+void SpaceTreeMemoBuild::makeFaceTables() {
+    // Faces are told apart by bit pattern, so 0.0 and -0.0 stay two faces, as
+    // they are two different split values in the literal build. The unbounded
+    // faces are the first and last index of every axis.
+    for (int a = 0; a < 3; ++a) {
+        std::vector<std::uint64_t> bits;
+        for (const Entry& e : entries_) {
+            bits.push_back(std::bit_cast<std::uint64_t>(e.box.min(a)));
+            bits.push_back(std::bit_cast<std::uint64_t>(e.box.max(a)));
+        }
+        std::sort(bits.begin(), bits.end());
+        bits.erase(std::unique(bits.begin(), bits.end()), bits.end());
+        faces_[a].push_back(-ST_INFINITY);
+        for (const std::uint64_t b : bits) {
+            faces_[a].push_back(std::bit_cast<double>(b));
+        }
+        faces_[a].push_back(ST_INFINITY);
+        for (Entry& e : entries_) {
+            for (int side = 0; side < 2; ++side) {
+                const std::uint64_t b = std::bit_cast<std::uint64_t>(e.box[3 * side + a]);
+                e.face[3 * side + a] = static_cast<std::uint32_t>(
+                    1 + (std::lower_bound(bits.begin(), bits.end(), b) - bits.begin()));
+            }
+        }
+    }
+}
+
+// A region's list can be told from its region alone when an obstacle that
+// reaches into a region always reaches into every region containing it. For a
+// sphere's touchesBox that holds when its centre lies strictly inside its box
+// (so the clipped box still straddles the centre when a corner test passes on
+// the larger region) and when the centre test's product of two face distances
+// cannot underflow to zero. Other obstacle types are not known to be monotone.
+bool SpaceTreeMemoBuild::regionKeysAllowed() const {
+    for (const Entry& e : entries_) {
+        if (typeid(*e.obstacle) != typeid(ObstacleSphere)) {
+            return false;
+        }
+        const auto* sphere = static_cast<const ObstacleSphere*>(e.obstacle);
+        for (int a = 0; a < 3; ++a) {
+            const double c = sphere->centre[a];
+            if (!(e.box.min(a) < c && c < e.box.max(a))) {
+                return false;
+            }
+            // Every clipped face is a face of the table; the smallest non-zero
+            // distance bounds every product's magnitude from below.
+            double nearest = ST_INFINITY;
+            for (const double v : faces_[a]) {
+                const double d = std::fabs(v - c);
+                if (d != 0.0 && d < nearest) {
+                    nearest = d;
+                }
+            }
+            if (!(nearest * nearest > 0.0)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool SpaceTreeMemoBuild::touches(const Entry& entry, const Box& box) {
+    ++figures_.touchesBoxCalls;
+    if (figures_.regionKeys) {
+        return sphereTouchesBox(*static_cast<const ObstacleSphere*>(entry.obstacle), entry.box,
+                                box);
+    }
+    Box scratch;
+    return entry.obstacle->touchesBox(box, scratch);
+}
+
+std::uint32_t SpaceTreeMemoBuild::filter(const Box& box, std::uint32_t parentBegin,
+                                         std::uint32_t parentLength) {
+    // Appends the entries that reach into box in reverse order of the parent's
+    // list, as the literal list made at its head holds them.
+    const std::size_t begin = lists_.size();
+    for (std::uint32_t i = parentLength; i-- > 0;) {
+        const std::uint32_t e = lists_[parentBegin + i];
+        if (touches(entries_[e], box)) {
+            lists_.push_back(e);
+        }
+    }
+    return static_cast<std::uint32_t>(lists_.size() - begin);
+}
+
+Box SpaceTreeMemoBuild::boxOf(const Region& region) const {
+    Box box;
+    for (int a = 0; a < 3; ++a) {
+        box.min(a) = faces_[a][region[a]];
+        box.max(a) = faces_[a][region[3 + a]];
+    }
+    return box;
+}
+
+std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t parentBegin,
+                                       std::uint32_t parentLength, int parity) {
+    if (figures_.regionKeys) {
+        const std::uint64_t key = regionTable_->key(region, parity);
+        const std::int32_t found = regionTable_->find(key);
+        if (found != NO_RECORD) {
+            ++figures_.reuses;
+            if (options_.verifyReusedLists) {
+                const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
+                const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
+                if (!sameList(found, begin, length, false)) {
+                    ++figures_.listMismatches;
+                }
+                lists_.resize(begin);
+            }
+            return found;
+        }
+        // The same region at the other depth parity lists the same entries in
+        // reverse order: no need to ask the obstacles again.
+        const std::int32_t twin = regionTable_->find(key ^ 1);
+        const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
+        std::uint32_t length = 0;
+        if (twin == NO_RECORD || options_.verifyReusedLists) {
+            length = filter(boxOf(region), parentBegin, parentLength);
+            if (twin != NO_RECORD && !sameList(twin, begin, length, true)) {
+                ++figures_.listMismatches;
+            }
+        } else {
+            const Record& t = (*records_)[twin];
+            length = t.listLength;
+            for (std::uint32_t i = length; i-- > 0;) {
+                const std::uint32_t e = lists_[t.listBegin + i];
+                lists_.push_back(e);
+            }
+        }
+        if (twin != NO_RECORD && length <= 1) {
+            // At most one entry reads the same in either order: one sub-problem.
+            ++figures_.reuses;
+            lists_.resize(begin);
+            return twin;
+        }
+        const std::int32_t solved = solve(region, begin, length, parity);
+        regionTable_->insert(key, solved);
+        return solved;
+    }
+
+    const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
+    const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
+    std::string key(reinterpret_cast<const char*>(region), sizeof(Region));
+    key.append(reinterpret_cast<const char*>(lists_.data() + begin),
+               length * sizeof(std::uint32_t));
+    const auto found = fullTable_.find(key);
+    if (found != fullTable_.end()) {
+        ++figures_.reuses;
+        lists_.resize(begin);
+        return found->second;
+    }
+    const std::int32_t solved = solve(region, begin, length, parity);
+    fullTable_.emplace(std::move(key), solved);
+    return solved;
+}
+
+bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
+                                  std::uint32_t length, bool reversed) const {
+    const Record& r = (*records_)[record];
+    if (r.listLength != length) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t j = reversed ? length - 1 - i : i;
+        if (lists_[begin + i] != lists_[r.listBegin + j]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listBegin,
+                                       std::uint32_t listLength, int parity) {
+    ++figures_.subProblems;
+    Record result;
+    result.listBegin = listBegin;
+    result.listLength = listLength;
+    result.elements = static_cast<int>(listLength);
+    if (listLength > 0) {
+        // A node with a list tries every axis; a leaf keeps the last one tried.
+        result.axis = 2;
+    }
+
+    double bestCost = ST_INFINITY;
+    std::uint32_t bestSplitFace = 0;
+    int bestAxis = 0;
+    std::int32_t best[2] = {NO_RECORD, NO_RECORD};
+
+    // The candidate of every axis first, so that the memo slots of all six
+    // trial children can be fetched from memory while the trials run.
+    std::uint32_t candidate[3] = {0, 0, 0};
+    for (int a = 0; listLength > 0 && a < 3; ++a) {
+        const double lo = faces_[a][region[a]];
+        const double hi = faces_[a][region[3 + a]];
+        const double mid = (lo + hi) * 0.5;
+
+        // The face nearest the middle, ties to the face met first (min before
+        // max), exactly as the literal candidate search.
+        bool found = false;
+        double nearest = 0.0;
+        for (std::uint32_t i = 0; i < listLength; ++i) {
+            const Entry& e = entries_[lists_[listBegin + i]];
+            for (int side = 0; side < 2; ++side) {
+                const double v = e.box[3 * side + a];
+                if (lo < v && v < hi) {
+                    const double distance = std::fabs(v - mid);
+                    if (!found || distance < nearest) {
+                        candidate[a] = e.face[3 * side + a];
+                        nearest = distance;
+                        found = true;
+                    }
+                }
+            }
+        }
+        if (found && regionTable_ != nullptr) {
+            for (int j = 0; j < 2; ++j) {
+                Region sub;
+                std::copy(region, region + 6, sub);
+                sub[j == 0 ? 3 + a : a] = candidate[a];
+                regionTable_->prefetch(regionTable_->key(sub, parity ^ 1));
+            }
+        }
+    }
+
+    for (int a = 0; listLength > 0 && a < 3; ++a) {
+        const std::uint32_t splitFace = candidate[a];
+        if (splitFace == 0) {
+            continue;  // no face strictly inside the region on this axis
+        }
+
+        double cost = 0.0;
+        std::int32_t trial[2] = {NO_RECORD, NO_RECORD};
+        bool cut = false;
+        for (int j = 0; j < 2; ++j) {
+            Region sub;
+            std::copy(region, region + 6, sub);
+            sub[j == 0 ? 3 + a : a] = splitFace;
+            trial[j] = child(sub, listBegin, listLength, parity ^ 1);
+            const Record& r = (*records_)[trial[j]];
+            result.trialNodes += r.trialNodes;
+            cost += trialTerm(r.nodes, r.elements, r.depth);
+            // Every subtree costs at least a bare leaf's term, and rounding is
+            // monotone: a trial whose partial cost plus that cannot get strictly
+            // below the best cannot win (ties go to the earlier axis).
+            if (j == 0 && options_.bounds && !(cost + trialTerm(1, 0, 1.0) < bestCost)) {
+                ++figures_.boundedTrials;
+                cut = true;
+                break;
+            }
+        }
+        if (!cut && cost < bestCost) {
+            bestCost = cost;
+            bestSplitFace = splitFace;
+            bestAxis = a;
+            best[0] = trial[0];
+            best[1] = trial[1];
+        }
+    }
+
+    if (bestCost < ST_INFINITY) {
+        const Record& low = (*records_)[best[0]];
+        const Record& high = (*records_)[best[1]];
+        result.splitFace = bestSplitFace;
+        result.axis = bestAxis;
+        result.children[0] = best[0];
+        result.children[1] = best[1];
+        result.nodes = low.nodes + high.nodes + 1;
+        result.elements = low.elements + high.elements;
+        result.height = 1 + std::max(low.height, high.height);
+        if (result.height <= EXACT_DEPTH_HEIGHT) {
+            result.depth = ((low.depth + 1.0) + (high.depth + 1.0)) * 0.5;
+        } else {
+            result.depth = (literalDepth(best[0], 2.0) + literalDepth(best[1], 2.0)) * 0.5;
+        }
+    }
+    return records_->push(result);
+}
+
+double SpaceTreeMemoBuild::literalDepth(std::int32_t record, double depth) const {
+    const Record& r = (*records_)[record];
+    if (r.children[0] == NO_RECORD) {
+        return depth;
+    }
+    return (literalDepth(r.children[0], depth + 1.0) + literalDepth(r.children[1], depth + 1.0)) *
+           0.5;
+}
+
+STNode* SpaceTreeMemoBuild::makeTree() const { return make(root_, STBorderNodes{}); }
+
+STNode* SpaceTreeMemoBuild::make(std::int32_t record, const STBorderNodes& border) const {
+    // An empty list makes a bare leaf; the fields are set from the record.
+    const SpaceTreeList noEntries;
+    STNode* node = new STNode(noEntries);
+    const Record& r = (*records_)[record];
+    node->border = border;
+    node->axis = r.axis;
+    // A leaf's split is never set: 0.0, as in the literal build.
+    node->split = r.splitFace != 0 ? faces_[r.axis][r.splitFace] : 0.0;
+    if (r.children[0] == NO_RECORD) {
+        // A leaf lists its obstacles in reverse order of its entry list.
+        for (std::uint32_t i = 0; i < r.listLength; ++i) {
+            vell::pushFront(node->obstacles,
+                            const_cast<Obstacle*>(entries_[lists_[r.listBegin + i]].obstacle));
+        }
+        return node;
+    }
+    for (int j = 0; j < 2; ++j) {
+        STBorderNodes faces = border;
+        faces.link(1 - j, r.axis) = node;
+        node->children[j] = make(r.children[j], faces);
+    }
+    return node;
+}
+
+}  // namespace kelvo
