@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kelvo/ParallelRows.h"
 #include "velllib/vell_time.h"
 
 namespace kelvo {
@@ -27,7 +28,7 @@ std::uint32_t RayTracer::packColour(const vell::Colour& colour) {
 }
 
 void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
-                          std::uint32_t& state) const {
+                          std::uint32_t& state, RayCounts* counts) const {
     for (int y = firstRow; y < endRow; ++y) {
         for (int x = 0; x < width; ++x) {
             // The horizontal offset always takes the first of the two steps.
@@ -38,8 +39,11 @@ void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int en
             const double point[2] = {u, v};
             Ray ray;
             observer.rayThrough(point, ray);
+            if (counts != nullptr) {
+                ++counts->primary;
+            }
             vell::Colour colour;
-            world->trace(ray, colour, TRACE_DEPTH);
+            world->trace(ray, colour, TRACE_DEPTH, counts);
             *pixels++ = packColour(colour);
         }
     }
@@ -66,7 +70,11 @@ void RayTracer::drawFrame() {
 
     if (std::uint32_t* pixels = backBufferPixels()) {
         const int* size = backBufferSize();
-        traceRows(pixels, size[0], 0, size[1], randomState);
+        if (rows != nullptr) {
+            rows->traceFrame(pixels, size[0], size[1], randomState, rayCounts);
+        } else {
+            traceRows(pixels, size[0], 0, size[1], randomState, rayCounts);
+        }
     }
     Rasterizer::drawFrame();
 }
