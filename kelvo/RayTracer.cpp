@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kelvo/ParallelRows.h"
 #include "velllib/vell_time.h"
 
 namespace kelvo {
@@ -27,7 +28,7 @@ std::uint32_t RayTracer::packColour(const vell::Colour& colour) {
 }
 
 void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
-                          std::uint32_t& state) const {
+                          std::uint32_t& state, RayCounts* counts) const {
     for (int y = firstRow; y < endRow; ++y) {
         // A stop request abandons the frame here, so a stop waits for one row
         // at most, not for a whole picture.
@@ -43,8 +44,11 @@ void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int en
             const double point[2] = {u, v};
             Ray ray;
             observer.rayThrough(point, ray);
+            if (counts != nullptr) {
+                ++counts->primary;
+            }
             vell::Colour colour;
-            world->trace(ray, colour, TRACE_DEPTH);
+            world->trace(ray, colour, TRACE_DEPTH, counts);
             *pixels++ = packColour(colour);
         }
     }
@@ -71,7 +75,11 @@ void RayTracer::drawFrame() {
 
     if (std::uint32_t* pixels = backBufferPixels()) {
         const int* size = backBufferSize();
-        traceRows(pixels, size[0], 0, size[1], randomState);
+        if (rows != nullptr) {
+            rows->traceFrame(pixels, size[0], size[1], randomState, rayCounts);
+        } else {
+            traceRows(pixels, size[0], 0, size[1], randomState, rayCounts);
+        }
     }
     if (vell::stopRequested()) {
         return;  // an abandoned frame is not shown

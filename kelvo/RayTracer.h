@@ -4,9 +4,12 @@
 
 #include "kelvo/Observer.h"
 #include "kelvo/Rasterizer.h"
+#include "kelvo/RayCounts.h"
 #include "kelvo/World.h"
 
 namespace kelvo {
+
+class ParallelRows;
 
 // The jitter generator's step to a sub-pixel offset: 1/32768, exact in floats.
 inline constexpr float JITTER_SCALE = 1.0f / 32768.0f;
@@ -29,10 +32,11 @@ public:
 
     // Traces rows [firstRow, endRow) of a width-wide image into pixels (the
     // first word is row firstRow's), stepping the generator state on from
-    // state, which ends where the rows end. After a stop request
-    // (vell::stopRequested) it returns before the next row.
+    // state, which ends where the rows end. counts, when given, grows by the
+    // rays traced. This is the reference loop, on the calling thread. After a
+    // stop request (vell::stopRequested) it returns before the next row.
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
-                   std::uint32_t& state) const;
+                   std::uint32_t& state, RayCounts* counts = nullptr) const;
 
     // Steps the generator and returns bits 16 to 30 of the new state.
     static int nextJitter(std::uint32_t& state) {
@@ -53,6 +57,11 @@ public:
     std::uint32_t randomState = 0xffffffffu;
     int fitMode;
     double lastFrameTime;
+    // Not owned. When set, frames are traced by these workers; otherwise by
+    // traceRows on this thread. Both give the same pixels and generator state.
+    ParallelRows* rows = nullptr;
+    // Not owned. When set, every frame adds the rays it traced.
+    RayCounts* rayCounts = nullptr;
 };
 
 }  // namespace kelvo

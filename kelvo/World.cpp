@@ -89,7 +89,8 @@ const Obstacle* World::nearestHit(const Ray& ray, double& t, STNodeIterator& wal
     }
 }
 
-double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator& walker) const {
+double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator& walker,
+                    RayCounts* counts) const {
     double glow = 0.0;
     if (depth == 0) {
         out = vell::black;
@@ -122,7 +123,10 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
         // No offset: the sphere the mirrored ray leaves has a negative near root.
         const Ray mirrored{p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
         vell::Colour m;
-        trace(mirrored, m, depth - 1);
+        if (counts != nullptr && depth > 1) {
+            ++counts->reflected;
+        }
+        trace(mirrored, m, depth - 1, counts);
         out.r = m.r * s.reflectivity + out.r;
         out.g = m.g * s.reflectivity + out.g;
         out.b = m.b * s.reflectivity + out.b;
@@ -135,6 +139,9 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
             const Vec3 l = light.position - p;
             if (l.dot(n) <= 0.0) {
                 continue;  // behind the surface or in its tangent plane
+            }
+            if (counts != nullptr) {
+                ++counts->shadow;
             }
             STNodeIterator shadowWalker(tree.root);
             shadowWalker.locate(p);
@@ -162,14 +169,14 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
     return t;
 }
 
-double World::trace(const Ray& ray, vell::Colour& out, int depth) const {
+double World::trace(const Ray& ray, vell::Colour& out, int depth, RayCounts* counts) const {
     if (tree.root == nullptr) {
         out = vell::black;  // never built: nothing to hit
         return NO_HIT_DISTANCE;
     }
     STNodeIterator walker(tree.root);
     walker.locate(ray.origin);
-    return shade(ray, out, depth, walker);
+    return shade(ray, out, depth, walker, counts);
 }
 
 }  // namespace kelvo

@@ -3,6 +3,7 @@
 #include "kelvo/Obstacle.h"
 #include "kelvo/PointLight.h"
 #include "kelvo/Ray.h"
+#include "kelvo/RayCounts.h"
 #include "kelvo/STNodeIterator.h"
 #include "kelvo/SpaceTree.h"
 #include "velllib/colour.h"
@@ -36,10 +37,15 @@ public:
     void buildTreeLiteral();
 
     // The colour seen along the ray into out; returns the hit's distance or
-    // NO_HIT_DISTANCE. The tree must have been built.
-    double trace(const Ray& ray, vell::Colour& out, int depth) const;
+    // NO_HIT_DISTANCE. The tree must have been built. counts, when given,
+    // grows by the reflected and shadow rays walked through the tree: a
+    // mirrored ray only while depth is left for it (the last one is never
+    // traced), a shadow ray for every light that faces a lit surface, blocked
+    // or not. The caller counts the ray it traces itself.
+    double trace(const Ray& ray, vell::Colour& out, int depth, RayCounts* counts = nullptr) const;
     // As trace, with the walker already standing on the leaf of the origin.
-    double shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator& walker) const;
+    double shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator& walker,
+                 RayCounts* counts = nullptr) const;
     // The obstacle hit nearest along the ray, or null. leafCount, when given,
     // grows by the number of leaves examined without a confirmed hit.
     static const Obstacle* nearestHit(const Ray& ray, double& t, STNodeIterator& walker,

@@ -1,5 +1,6 @@
 #include "kelvo/appMain.h"
 
+#include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/kelvo.h"
 #include "velllib/app.h"
@@ -13,6 +14,8 @@ void appMain(const AppMainOptions& options) {
     Scene scene;
     RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
+    ParallelRows rows(options.threads, literalRows(view));
+    view.rows = &rows;
     view.createWindow("vell");
 
     long long drawn = 0;

@@ -11,6 +11,8 @@ struct AppMainOptions {
     long long frames = 0;
     // Whether the status overlay is drawn into the picture.
     bool overlay = true;
+    // Threads that trace each frame's rows.
+    int threads = 1;
     // Called after the last frame of a limited run, while its window and back
     // buffer still exist.
     std::function<void(RayTracer&)> finished;

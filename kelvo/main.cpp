@@ -1,9 +1,11 @@
 // kelvo's command line. With no arguments it opens the window and runs until
 // the window is closed; --headless runs the same program against in-memory
-// windows and can write the last frame to a PNG file.
+// windows and can write the last frame to a PNG file; --benchmark times the
+// tree build and frames in memory.
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "kelvo/Benchmark.h"
 #include "kelvo/ImageFile.h"
+#include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/appMain.h"
 #include "velllib/app.h"
@@ -111,23 +115,34 @@ int run(int argc, char** argv) {
                  "Without options it opens a window and runs until the window is closed.",
                  "kelvo"};
     bool headless = false;
+    bool benchmark = false;
     bool noOverlay = false;
+    int threads = std::min(kelvo::hardwareThreads(), kelvo::ParallelRows::MAX_THREADS);
     std::string sizeText;
     long long frames = 0;
     std::string output;
     cli.set_version_flag("--version", VERSION);
-    cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
+    auto* headlessOption =
+        cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
+    auto* benchmarkOption = cli.add_flag(
+        "--benchmark", benchmark,
+        "Time the tree build and frames in memory, camera at rest (default: 1280x720, 30 frames)");
     cli.add_option("--size", sizeText,
                    "Client size WIDTHxHEIGHT (window: initial size; headless default 240x200)")
         ->type_name("WxH");
     cli.add_option("--frames", frames, "Frames to draw, then end (headless default 1)")
         ->check(FRAME_COUNT)
         ->type_name("N");
+    cli.add_option("--threads", threads, "Threads that trace each frame (default: all hardware threads)")
+        ->check(CLI::Range(1, kelvo::ParallelRows::MAX_THREADS))
+        ->type_name("N");
     auto* outputOption =
         cli.add_option("--output", output, "With --headless: write the last frame as a PNG")
             ->type_name("FILE");
-    cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
-    outputOption->needs(cli.get_option("--headless"));
+    auto* overlayOption =
+        cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
+    outputOption->needs(headlessOption);
+    benchmarkOption->excludes(headlessOption)->excludes(outputOption)->excludes(overlayOption);
 
     try {
         cli.parse(argc, argv);
@@ -154,6 +169,31 @@ int run(int argc, char** argv) {
         return EXIT_USAGE;
     }
 
+    if (benchmark) {
+        kelvo::BenchmarkOptions options;
+        if (size.width > 0) {
+            options.width = size.width;
+            options.height = size.height;
+        }
+        if (frames > 0) {
+            options.frames = frames;
+        }
+        options.threads = threads;
+        auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
+        if (!platform) {
+            std::fprintf(stderr, "kelvo: %s\n", error.c_str());
+            return EXIT_FAILURE;
+        }
+        kelvo::BenchmarkResult result;
+        const int code =
+            vell::appEntry(*platform, [&] { result = kelvo::runBenchmark(options); });
+        if (code != 0) {
+            return code;
+        }
+        std::fputs(kelvo::benchmarkReport(options, result).c_str(), stdout);
+        return 0;
+    }
+
     std::unique_ptr<vell::Platform> platform;
     if (headless) {
         vell::MemoryPlatformOptions options;
@@ -173,6 +213,7 @@ int run(int argc, char** argv) {
     kelvo::AppMainOptions options;
     options.frames = headless && frames == 0 ? 1 : frames;
     options.overlay = !noOverlay;
+    options.threads = threads;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;

@@ -49,7 +49,8 @@ int onXError(Display* display, XErrorEvent* error) {
 
 constexpr int DEFAULT_OUTER_WIDTH = 240;
 constexpr int DEFAULT_OUTER_HEIGHT = 200;
-constexpr Uint32 FRAME_WAIT_MS = 200;
+// How long after showing a window its frame may still arrive and be fitted.
+constexpr Uint32 FRAME_WAIT_MS = 1000;
 
 bool platformOpen = false;
 
@@ -179,13 +180,17 @@ private:
         unsigned long xWindow = 0;  // the X id on X11, else 0
         void* xDisplay = nullptr;
         bool lost = false;          // destroyed by someone else; closing
+        // Waiting for the window manager's frame, to make the outer size the
+        // default, until the tick count fitUntil.
+        bool fitPending = false;
+        Uint32 fitUntil = 0;
     };
 
     Window* find(WindowHandle handle) const;
     Window* findById(Uint32 id) const;
     void post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam);
     void translate(const SDL_Event& event);
-    void fitOuterSize(SDL_Window* window);
+    void fitOuterSize(Window& window);
     void hide(Window* window);
     void show(Window* window);
     void updateSeen(Window* window);
@@ -292,28 +297,31 @@ SdlPlatform::Window* SdlPlatform::findById(Uint32 id) const {
     return nullptr;
 }
 
-void SdlPlatform::fitOuterSize(SDL_Window* window) {
+void SdlPlatform::fitOuterSize(Window& window) {
+    // An X11 window learns its frame only once the window manager has framed
+    // it, some time after it is shown; without a window manager it never does.
+    // Nothing waits for it: the first frames are drawn at the client size the
+    // window was created with, and the fit arrives later as a size message.
     int top = 0;
     int left = 0;
     int bottom = 0;
     int right = 0;
-    // An X11 window learns its frame only once the window manager has framed
-    // it, some time after it is shown; without a window manager it never does.
-    const Uint32 start = SDL_GetTicks();
-    for (;;) {
-        if (SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) != 0) {
-            return;
-        }
-        if (top != 0 || left != 0 || bottom != 0 || right != 0) {
-            break;
-        }
-        if (SDL_GetTicks() - start >= FRAME_WAIT_MS) {
-            return;
-        }
-        SDL_Delay(5);
-        SDL_PumpEvents();
+    if (SDL_GetWindowBordersSize(window.sdl, &top, &left, &bottom, &right) != 0 ||
+        SDL_TICKS_PASSED(SDL_GetTicks(), window.fitUntil)) {
+        window.fitPending = false;  // no frame to learn, or it came too late
+        return;
     }
-    SDL_SetWindowSize(window, std::max(1, DEFAULT_OUTER_WIDTH - left - right),
+    if (top == 0 && left == 0 && bottom == 0 && right == 0) {
+        return;  // not framed yet
+    }
+    window.fitPending = false;
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSize(window.sdl, &width, &height);
+    if (width != DEFAULT_OUTER_WIDTH || height != DEFAULT_OUTER_HEIGHT) {
+        return;  // resized meanwhile, by the user or the window manager: theirs stands
+    }
+    SDL_SetWindowSize(window.sdl, std::max(1, DEFAULT_OUTER_WIDTH - left - right),
                       std::max(1, DEFAULT_OUTER_HEIGHT - top - bottom));
 }
 
@@ -348,7 +356,9 @@ WindowHandle SdlPlatform::createNativeWindow(const char* title, AppWindow* owner
     windowProcedure(window, MSG_CREATE, 0, reinterpret_cast<MessageLong>(&creation));
     SDL_ShowWindow(sdl);
     if (!sizeAsked) {
-        fitOuterSize(sdl);
+        window->fitPending = true;
+        window->fitUntil = SDL_GetTicks() + FRAME_WAIT_MS;
+        fitOuterSize(*window);
     }
     int clientWidth = 0;
     int clientHeight = 0;
@@ -603,6 +613,11 @@ bool SdlPlatform::peekMessage(Message& message) {
     }
 #endif
     askWindowManager();
+    for (Window* window : windows_) {
+        if (window->fitPending && !window->lost) {
+            fitOuterSize(*window);
+        }
+    }
     SDL_Event event;
     while (queue_.empty() && SDL_PollEvent(&event) != 0) {
         translate(event);

@@ -25,7 +25,24 @@ sed -n 3p "$work/out" | grep -Eq '^[0-9]+\.[0-9]{3} fps$' || fail "rate line: $(
 "$kelvo" --headless --size 320x240 --frames 3 --no-overlay --output "$work/c.png" >/dev/null 2>&1 || fail "run c"
 cmp -s "$work/b.png" "$work/c.png" || fail "two runs give different bytes"
 cmp -s "$work/a.png" "$work/b.png" && fail "the overlay is missing from a.png"
+# Any number of threads draws the same picture.
+"$kelvo" --headless --size 320x240 --frames 3 --no-overlay --threads 1 --output "$work/t1.png" >/dev/null 2>&1 || fail "run t1"
+"$kelvo" --headless --size 320x240 --frames 3 --no-overlay --threads 3 --output "$work/t3.png" >/dev/null 2>&1 || fail "run t3"
+cmp -s "$work/b.png" "$work/t1.png" || fail "1 thread draws other bytes"
+cmp -s "$work/b.png" "$work/t3.png" || fail "3 threads draw other bytes"
+rm -f "$work/t1.png" "$work/t3.png"
 [ -z "$(ls "$work" | grep -v -E '^(a|b|c)\.png$|^out$|^err$')" ] || fail "stray files: $(ls "$work")"
+
+# The benchmark's three lines (the figures are measurements, only their form
+# and the primary rays are fixed).
+"$kelvo" --benchmark --size 64x48 --frames 2 --threads 2 >"$work/out" 2>"$work/err" || fail "benchmark: $(cat "$work/err")"
+[ "$(wc -l <"$work/out")" -eq 3 ] || fail "benchmark prints three lines: $(cat "$work/out")"
+sed -n 1p "$work/out" | grep -Eq '^tree build: [0-9]+\.[0-9] ms$' || fail "benchmark line 1: $(sed -n 1p "$work/out")"
+sed -n 2p "$work/out" | grep -Eq '^64x48, 2 frames, 2 threads: [0-9]+\.[0-9]{3} s, [0-9]+\.[0-9]{2} fps$' ||
+  fail "benchmark line 2: $(sed -n 2p "$work/out")"
+sed -n 3p "$work/out" |
+  grep -Eq '^rays per frame: 3072 primary, [0-9]+ reflected, [0-9]+ shadow; [0-9]+\.[0-9]{2} Mrays/s$' ||
+  fail "benchmark line 3: $(sed -n 3p "$work/out")"
 
 expect_usage_error() {
   local what=$1; shift
@@ -48,6 +65,15 @@ expect_usage_error "empty output path" --headless --output ""
 expect_usage_error "output without headless" --output "$work/d.png"
 expect_usage_error "unwritable output" --headless --output "$work/missing/d.png"
 expect_usage_error "output is a directory" --headless --output "$work"
+expect_usage_error "zero threads" --headless --threads 0
+expect_usage_error "negative threads" --threads -2
+expect_usage_error "threads not a number" --headless --threads all
+expect_usage_error "absurd threads" --benchmark --threads 100000
+expect_usage_error "benchmark zero frames" --benchmark --frames 0
+expect_usage_error "benchmark zero size" --benchmark --size 0x48
+expect_usage_error "benchmark malformed size" --benchmark --size 64
+expect_usage_error "benchmark and headless" --benchmark --headless
+expect_usage_error "benchmark with output" --benchmark --output "$work/d.png"
 [ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
 
 "$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "kelvo/ParallelRows.h"
 #include "tree_helpers.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
@@ -172,6 +174,42 @@ TEST_F(View, TracesOneJitteredRayPerPixelTopRowFirst) {
     view.drawFrame();
     EXPECT_NE(std::vector<std::uint32_t>(pixels, pixels + 40 * 30), first)
         << "a still camera samples new points every frame";
+}
+
+TEST_F(View, FramesOnWorkerThreadsFollowMovesAndResizesToTheBit) {
+    // Two views that see the same keys and clock: one traces on this thread,
+    // the other on three workers.
+    RayTracer literal(&s.world, Scene::makeObserver(), 0);
+    RayTracer threaded(&s.world, Scene::makeObserver(), 0);
+    ParallelRows rows(3, literalRows(threaded));
+    threaded.rows = &rows;
+    RayCounts literalRays, threadedRays;
+    literal.rayCounts = &literalRays;
+    threaded.rayCounts = &threadedRays;
+    ASSERT_TRUE(literal.createWindow("vell"));
+    ASSERT_TRUE(threaded.createWindow("vell"));
+    const std::set<int> keys[] = {{}, {'W', vell::KEY_LEFT}, {'D', 'Q'}, {}};
+    for (int frame = 0; frame < 4; ++frame) {
+        if (frame == 2) {
+            // The camera refitted between frames (the back buffer keeps its size).
+            const int size[2] = {23, 41};
+            literal.onResize(size);
+            threaded.onResize(size);
+        }
+        platform.held = keys[frame];
+        at(0.25 * (frame + 1));
+        literal.drawFrame();
+        threaded.drawFrame();
+        const int count = 40 * 30;
+        ASSERT_EQ(std::vector<std::uint32_t>(threaded.backBufferPixels(),
+                                             threaded.backBufferPixels() + count),
+                  std::vector<std::uint32_t>(literal.backBufferPixels(),
+                                             literal.backBufferPixels() + count))
+            << "frame " << frame;
+        ASSERT_EQ(threaded.randomState, literal.randomState) << "frame " << frame;
+    }
+    EXPECT_EQ(threadedRays.primary, literalRays.primary);
+    EXPECT_EQ(threadedRays.primary, 4u * 40 * 30);
 }
 
 TEST_F(View, OverlayShowsStatisticsSizeAndARateOverThreeSeconds) {

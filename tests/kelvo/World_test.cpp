@@ -178,6 +178,43 @@ TEST(World, MirrorRaysAreTracedOnlyForReflectiveSurfacesAndRunOutOfDepth) {
     EXPECT_NE(traced(-0.5f, 10), traced(-0.5f, 2));
 }
 
+TEST(World, CountsOnlyTheRaysItWalksThroughTheTree) {
+    auto counted = [](World& world, const Ray& ray, int depth) {
+        RayCounts rays;
+        vell::Colour out, uncounted;
+        world.trace(ray, out, depth, &rays);
+        world.trace(ray, uncounted, depth);
+        EXPECT_EQ(out, uncounted) << "counting changes no colour";
+        EXPECT_EQ(rays.primary, 0u) << "the caller counts its own ray";
+        return rays;
+    };
+    // On the axis between two facing mirrors the ray bounces until the depth
+    // runs out: depth d shades d surfaces, and the mirrored ray of the last
+    // one is never traced.
+    const Surface mirror{vell::black, vell::black, 1.0f};
+    SphereWorld mirrors({{1.0, {0, 0, 0}}, {1.0, {0, 0, 4}}}, &mirror);
+    mirrors.world.buildTree();
+    for (int depth = 0; depth <= 10; ++depth) {
+        const RayCounts rays = counted(mirrors.world, {{0, 0, 2}, {0, 0, 1}}, depth);
+        EXPECT_EQ(rays.reflected, static_cast<std::uint64_t>(depth > 0 ? depth - 1 : 0)) << depth;
+        EXPECT_EQ(rays.shadow, 0u) << "black diffuse: no light is evaluated";
+    }
+
+    // One shadow ray per light that faces a lit surface, whether it is blocked
+    // or not; none for a light behind it or in its tangent plane.
+    const Surface lit{vell::green, vell::black, 0.0f};
+    SphereWorld s({{1.0, {0, 0, 0}}, {0.5, {0, 0, -4}}}, &lit);
+    const PointLight facing{{3, 0, -6}, vell::white}, blocked{{0, 0, -6}, vell::white},
+        behind{{0, 0, 6}, vell::white}, tangent{{5, 0, -1}, vell::white};
+    for (const PointLight* light : {&facing, &blocked, &behind, &tangent}) {
+        s.world.addLight(light);
+    }
+    s.world.buildTree();
+    const RayCounts rays = counted(s.world, {{0, 0, -3}, {0, 0, 1}}, 10);
+    EXPECT_EQ(rays.shadow, 2u);
+    EXPECT_EQ(rays.reflected, 0u) << "reflectivity 0: no mirrored ray";
+}
+
 TEST(World, EqualDistancesGoToTheObstacleNearerTheLeafHead) {
     // Two spheres of one geometry: same leaves, same distances.
     const Surface a{vell::green, vell::black, 0.0f};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "kelvo/RayCounts.h"
+
+namespace kelvo {
+
+struct BenchmarkOptions {
+    int width = 1280;
+    int height = 720;
+    long long frames = 30;
+    int threads = 1;
+};
+
+struct BenchmarkResult {
+    double treeBuildMilliseconds = 0.0;
+    // Wall time of all frames, from the start of the first to the end of the last.
+    double seconds = 0.0;
+    // Over all frames.
+    RayCounts rays;
+};
+
+// Builds the scene (timed) and draws options.frames frames of the view as the
+// program does, with the camera at rest, the generator running on from its
+// start value and no overlay. The installed platform must give windows a
+// client of options.width x options.height (the in-memory one does).
+BenchmarkResult runBenchmark(const BenchmarkOptions& options);
+
+// The three lines of the report, each ending in a line feed: the tree build,
+// the frame rate and the rays per frame (averaged over the frames, rounded)
+// by kind with the rate of all rays.
+std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result);
+
+}  // namespace kelvo

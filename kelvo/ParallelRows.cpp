@@ -1,0 +1,101 @@
+#include "kelvo/ParallelRows.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cfenv>
+
+#include "kelvo/JitterJump.h"
+#include "kelvo/RayTracer.h"
+#include "velllib/vell_list.h"
+
+namespace kelvo {
+
+namespace {
+
+class LiteralRowKernel final : public RowKernel {
+public:
+    explicit LiteralRowKernel(const RayTracer& view) : view_(view) {}
+    void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
+                   std::uint32_t& state, RayCounts* counts) override {
+        view_.traceRows(pixels, width, firstRow, endRow, state, counts);
+    }
+
+private:
+    const RayTracer& view_;
+};
+
+}  // namespace
+
+RowKernelFactory literalRows(const RayTracer& view) {
+    return [&view] { return std::make_unique<LiteralRowKernel>(view); };
+}
+
+int hardwareThreads() { return std::max(1, omp_get_num_procs()); }
+
+// A cache line of its own, so that counting on one thread never slows another.
+struct alignas(64) ParallelRows::Worker {
+    std::unique_ptr<RowKernel> kernel;
+    // The list-node pool is single-threaded: each worker's queries take their
+    // nodes from its own.
+    vell::NodePool pool;
+    RayCounts counts;
+};
+
+ParallelRows::ParallelRows(int threads, const RowKernelFactory& makeKernel) {
+    const int count = std::clamp(threads, 1, MAX_THREADS);
+    workers_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        workers_.push_back(std::make_unique<Worker>());
+        workers_.back()->kernel = makeKernel();
+    }
+}
+
+ParallelRows::~ParallelRows() = default;
+
+void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
+                              std::uint32_t& state, RayCounts* counts) {
+    if (width <= 0 || height <= 0) {
+        return;  // no pixel, no step of the generator
+    }
+    const std::uint32_t frameState = state;
+    const std::uint64_t rowSteps = 2u * static_cast<std::uint64_t>(width);
+    for (auto& worker : workers_) {
+        worker->counts = RayCounts{};
+    }
+    // Workers compute in the caller's floating-point environment (rounding
+    // mode, and on x87 the precision that setFloatPrecision chose), which is
+    // per thread.
+    std::fenv_t environment;
+    std::fegetenv(&environment);
+
+#pragma omp parallel num_threads(threads())
+    {
+        // Workers are indexed by team position, not by system thread: whichever
+        // thread holds a position uses that position's kernel and pool for
+        // this frame only.
+        Worker& worker = *workers_[static_cast<std::size_t>(omp_get_thread_num())];
+        std::fesetenv(&environment);
+        vell::NodePool* previousPool = vell::setCurrentPool(&worker.pool);
+        RayCounts* rowCounts = counts != nullptr ? &worker.counts : nullptr;
+
+#pragma omp for schedule(dynamic, 1)
+        for (int y = 0; y < height; ++y) {
+            // Between rows: where a request to stop is checked.
+            std::uint32_t rowState = jitterJump(frameState, rowSteps * static_cast<unsigned>(y));
+            worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(y) * width, width, y,
+                                     y + 1, rowState, rowCounts);
+        }
+
+        vell::setCurrentPool(previousPool);
+    }
+
+    if (counts != nullptr) {
+        for (const auto& worker : workers_) {
+            *counts += worker->counts;
+        }
+    }
+    state = jitterJump(frameState, rowSteps * static_cast<unsigned>(height));
+}
+
+}  // namespace kelvo

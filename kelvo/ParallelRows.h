@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "kelvo/RayCounts.h"
+
+namespace kelvo {
+
+class RayTracer;
+
+// Traces whole rows of a frame for one worker. Each worker has its own, made
+// once and kept across frames, so whatever scratch it holds is never shared.
+class RowKernel {
+public:
+    virtual ~RowKernel() = default;
+    // Rows [firstRow, endRow) of a width-wide frame into pixels (the first word
+    // is row firstRow's first pixel), stepping state on from its value at the
+    // start of firstRow. counts, when given, grows by the rays traced.
+    virtual void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
+                           std::uint32_t& state, RayCounts* counts) = 0;
+};
+
+// Makes one worker's kernel; called once per worker, on the constructing thread.
+using RowKernelFactory = std::function<std::unique_ptr<RowKernel>()>;
+
+// The view's own per-pixel loop (RayTracer::traceRows) as a kernel. It reads
+// the view's camera and pixel size at every call, so it follows moves and
+// resizes.
+RowKernelFactory literalRows(const RayTracer& view);
+
+// The threads the hardware runs at once (at least 1).
+int hardwareThreads();
+
+// Traces the rows of each frame on a team of worker threads that persists
+// across frames (the OpenMP runtime's pool), rows handed out one at a time.
+// The picture and the generator's final state are those of the single-threaded
+// loop, for any thread count: row y starts from the frame's state jumped ahead
+// by 2 * width * y steps.
+class ParallelRows {
+public:
+    static constexpr int MAX_THREADS = 256;
+
+    // threads from 1 to MAX_THREADS (clamped).
+    ParallelRows(int threads, const RowKernelFactory& makeKernel);
+    ~ParallelRows();
+    ParallelRows(const ParallelRows&) = delete;
+    ParallelRows& operator=(const ParallelRows&) = delete;
+
+    // Traces a width x height frame into pixels (rows top to bottom, no
+    // padding). state is the generator's state at the frame's start and ends
+    // where the literal loop leaves it. counts, when given, grows by the
+    // frame's rays.
+    void traceFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
+                    RayCounts* counts);
+
+    int threads() const { return static_cast<int>(workers_.size()); }
+
+private:
+    struct Worker;
+    std::vector<std::unique_ptr<Worker>> workers_;
+};
+
+}  // namespace kelvo

@@ -1,0 +1,52 @@
+#include "kelvo/Benchmark.h"
+
+#include <gtest/gtest.h>
+
+#include "velllib/app.h"
+#include "velllib/platform_memory.h"
+
+namespace kelvo {
+namespace {
+
+TEST(Benchmark, ReportReadsAsThreeLines) {
+    BenchmarkOptions options;
+    options.threads = 2;
+    BenchmarkResult result;
+    result.treeBuildMilliseconds = 2136.4;
+    result.seconds = 1.234;
+    result.rays = {921600ull * 30, 107812ull * 30, 168900ull * 30};
+    EXPECT_EQ(benchmarkReport(options, result),
+              "tree build: 2136.4 ms\n"
+              "1280x720, 30 frames, 2 threads: 1.234 s, 24.31 fps\n"
+              "rays per frame: 921600 primary, 107812 reflected, 168900 shadow; 29.13 Mrays/s\n");
+
+    // Per frame is the average, rounded; one frame and one thread are singular.
+    options = {3, 2, 1, 1};
+    result.rays = {6, 5, 0};
+    result.seconds = 0.5;
+    EXPECT_EQ(benchmarkReport(options, result).substr(22),
+              "3x2, 1 frame, 1 thread: 0.500 s, 2.00 fps\n"
+              "rays per frame: 6 primary, 5 reflected, 0 shadow; 0.00 Mrays/s\n");
+    options.frames = 4;
+    result.rays = {24, 10, 9};
+    EXPECT_NE(benchmarkReport(options, result).find("6 primary, 3 reflected, 2 shadow"),
+              std::string::npos);
+}
+
+TEST(Benchmark, DrawsTheFramesOfTheProgramAndCountsTheirRays) {
+    BenchmarkOptions options{24, 16, 3, 2};
+    std::string error;
+    auto platform = vell::MemoryPlatform::open({24, 16}, error);
+    ASSERT_NE(platform, nullptr) << error;
+    BenchmarkResult result;
+    EXPECT_EQ(vell::appEntry(*platform, [&] { result = runBenchmark(options); }), 0);
+    EXPECT_GT(result.treeBuildMilliseconds, 0.0);
+    EXPECT_GT(result.seconds, 0.0);
+    EXPECT_EQ(result.rays.primary, 3u * 24 * 16);
+    EXPECT_GT(result.rays.reflected, 0u) << "the root sphere is a mirror";
+    EXPECT_GT(result.rays.shadow, 0u);
+    EXPECT_EQ(platform->framesPresented(), 3) << "no frame more, no frame less";
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,162 @@
+#include "kelvo/ParallelRows.h"
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <random>
+#include <vector>
+
+#include "kelvo/JitterJump.h"
+#include "kelvo/RayTracer.h"
+#include "tree_helpers.h"
+
+namespace kelvo {
+namespace {
+
+std::uint32_t stepped(std::uint32_t state, std::uint64_t steps) {
+    for (std::uint64_t i = 0; i < steps; ++i) {
+        RayTracer::nextJitter(state);
+    }
+    return state;
+}
+
+TEST(JitterJump, AgreesWithSteppingTheGenerator) {
+    std::mt19937 random(7);
+    for (std::uint32_t start : {0xffffffffu, 0u, 1u, 0x80000000u, 123456789u}) {
+        // Every count from 0 to 1500, stepping along.
+        std::uint32_t state = start;
+        for (std::uint64_t n = 0; n <= 1500; ++n) {
+            ASSERT_EQ(jitterJump(start, n), state) << "start " << start << ", " << n << " steps";
+            RayTracer::nextJitter(state);
+        }
+        // A whole 1920x1080 frame, and a row of it.
+        EXPECT_EQ(jitterJump(start, 2ull * 1920 * 1080), stepped(start, 2ull * 1920 * 1080));
+        EXPECT_EQ(jitterJump(start, 2ull * 1920), stepped(start, 2ull * 1920));
+
+        // The map has full period 2^32 (odd increment, multiplier - 1 divisible
+        // by 4), which gives truths for counts too long to step.
+        EXPECT_EQ(jitterJump(start, 1ull << 32), start);
+        EXPECT_EQ(stepped(jitterJump(start, (1ull << 32) - 1), 1), start);
+        EXPECT_EQ(jitterJump(start, (1ull << 32) + 5), stepped(start, 5));
+        EXPECT_EQ(jitterJump(start, (7ull << 40) + 1001), stepped(start, 1001));
+        EXPECT_NE(jitterJump(start, (1ull << 31)), start) << "no shorter period";
+        // Jumps compose.
+        for (int i = 0; i < 200; ++i) {
+            const std::uint64_t a = random() % (1ull << 36);
+            const std::uint64_t b = random() % (1ull << 36);
+            ASSERT_EQ(jitterJump(jitterJump(start, a), b), jitterJump(start, a + b));
+        }
+    }
+}
+
+struct Frame {
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t endState = 0;
+    RayCounts rays;
+};
+
+Frame literalFrame(const RayTracer& view, int width, int height, std::uint32_t state) {
+    Frame frame;
+    frame.pixels.assign(static_cast<std::size_t>(width) * height, 0xdeadbeefu);
+    view.traceRows(frame.pixels.data(), width, 0, height, state, &frame.rays);
+    frame.endState = state;
+    return frame;
+}
+
+Frame parallelFrame(ParallelRows& rows, int width, int height, std::uint32_t state) {
+    Frame frame;
+    frame.pixels.assign(static_cast<std::size_t>(width) * height, 0xdeadbeefu);
+    rows.traceFrame(frame.pixels.data(), width, height, state, &frame.rays);
+    frame.endState = state;
+    return frame;
+}
+
+void expectSameFrame(const Frame& expected, const Frame& actual, const std::string& what) {
+    EXPECT_EQ(actual.endState, expected.endState) << what << ": generator state after the frame";
+    EXPECT_EQ(actual.rays.primary, expected.rays.primary) << what;
+    EXPECT_EQ(actual.rays.reflected, expected.rays.reflected) << what;
+    EXPECT_EQ(actual.rays.shadow, expected.rays.shadow) << what;
+    ASSERT_EQ(actual.pixels.size(), expected.pixels.size()) << what;
+    std::size_t differing = 0, first = 0;
+    for (std::size_t i = actual.pixels.size(); i-- > 0;) {
+        if (actual.pixels[i] != expected.pixels[i]) {
+            ++differing;
+            first = i;
+        }
+    }
+    EXPECT_EQ(differing, 0u) << what << ": first differing pixel " << first;
+}
+
+TEST(ParallelRows, PicturesAreTheLiteralLoopsOnEveryThreadCountSizeAndFrame) {
+    const Scene& scene = testing::sharedScene();
+    struct Case {
+        int width, height;
+        std::vector<long long> frames;  // ascending
+    };
+    // Frames after the first start where the previous one ended; the later
+    // ones jump there.
+    const Case cases[] = {
+        {1, 1, {0, 1, 2, 1000000}},   {37, 23, {0, 1, 2, 777}}, {240, 200, {0, 1, 9}},
+        {1000, 3, {0, 1, 2, 50}},     {1920, 1080, {0}},
+    };
+    for (const Case& c : cases) {
+        RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+        const int size[2] = {c.width, c.height};
+        view.onResize(size);
+        // Each team is kept across the frames of its size, as in the program.
+        std::vector<std::unique_ptr<ParallelRows>> teams;
+        for (int threads : {1, 2, 3, 8}) {
+            teams.push_back(std::make_unique<ParallelRows>(threads, literalRows(view)));
+        }
+        const std::uint64_t frameSteps = 2ull * c.width * c.height;
+        std::uint32_t state = 0xffffffffu;
+        long long at = 0;
+        for (long long frame : c.frames) {
+            if (frame != at) {
+                state = jitterJump(state, frameSteps * static_cast<std::uint64_t>(frame - at));
+            }
+            const Frame expected = literalFrame(view, c.width, c.height, state);
+            ASSERT_EQ(expected.rays.primary, frameSteps / 2);
+            for (auto& team : teams) {
+                expectSameFrame(expected, parallelFrame(*team, c.width, c.height, state),
+                                std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                    ", frame " + std::to_string(frame) + ", " +
+                                    std::to_string(team->threads()) + " threads");
+            }
+            state = expected.endState;
+            at = frame + 1;
+        }
+    }
+}
+
+TEST(ParallelRows, WorkersUseTheirOwnPoolsAndTheCallersFloatingPointEnvironment) {
+    const Scene& scene = testing::sharedScene();
+    RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    const int size[2] = {48, 40};
+    view.onResize(size);
+    ParallelRows rows(3, literalRows(view));
+    EXPECT_EQ(ParallelRows(0, literalRows(view)).threads(), 1);
+    EXPECT_EQ(ParallelRows(100000, literalRows(view)).threads(), ParallelRows::MAX_THREADS);
+
+    // The calling thread traces too, with its worker's pool, and gets its own
+    // pool back afterwards.
+    vell::NodePool mine;
+    vell::NodePool* previous = vell::setCurrentPool(&mine);
+    const Frame nearest = parallelFrame(rows, 48, 40, 0xffffffffu);  // the workers exist now
+    EXPECT_EQ(&vell::currentPool(), &mine);
+    EXPECT_EQ(mine.blockCount(), 0u) << "a worker took nodes from the caller's pool";
+    vell::setCurrentPool(previous);
+    expectSameFrame(literalFrame(view, 48, 40, 0xffffffffu), nearest, "rounding to nearest");
+
+    // Another rounding mode changes the picture (colours are rounded to
+    // integers in the current mode); the workers must follow the caller.
+    ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
+    const Frame upward = literalFrame(view, 48, 40, 0xffffffffu);
+    const Frame upwardRows = parallelFrame(rows, 48, 40, 0xffffffffu);
+    std::fesetround(FE_TONEAREST);
+    EXPECT_NE(upward.pixels, nearest.pixels) << "the test needs a mode that shows";
+    expectSameFrame(upward, upwardRows, "rounding upward");
+}
+
+}  // namespace
+}  // namespace kelvo
