@@ -320,7 +320,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
             if (options_.verifyReusedLists) {
                 const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
                 const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
-                if (!sameList(found, begin, length, false)) {
+                if (!sameList(found, begin, length)) {
                     ++figures_.listMismatches;
                 }
                 lists_.resize(begin);
@@ -332,17 +332,24 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         const std::int32_t twin = regionTable_->find(key ^ 1);
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
-        if (twin == NO_RECORD || options_.verifyReusedLists) {
+        if (twin == NO_RECORD) {
             length = filter(boxOf(region), parentBegin, parentLength);
-            if (twin != NO_RECORD && !sameList(twin, begin, length, true)) {
-                ++figures_.listMismatches;
-            }
         } else {
             const Record& t = (*records_)[twin];
             length = t.listLength;
             for (std::uint32_t i = length; i-- > 0;) {
                 const std::uint32_t e = lists_[t.listBegin + i];
                 lists_.push_back(e);
+            }
+            if (options_.verifyReusedLists) {
+                const std::uint32_t scratch = static_cast<std::uint32_t>(lists_.size());
+                const std::uint32_t filtered = filter(boxOf(region), parentBegin, parentLength);
+                if (filtered != length ||
+                    !std::equal(lists_.begin() + begin, lists_.begin() + scratch,
+                                lists_.begin() + scratch)) {
+                    ++figures_.listMismatches;
+                }
+                lists_.resize(scratch);
             }
         }
         if (twin != NO_RECORD && length <= 1) {
@@ -373,14 +380,13 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
 }
 
 bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
-                                  std::uint32_t length, bool reversed) const {
+                                  std::uint32_t length) const {
     const Record& r = (*records_)[record];
     if (r.listLength != length) {
         return false;
     }
     for (std::uint32_t i = 0; i < length; ++i) {
-        const std::uint32_t j = reversed ? length - 1 - i : i;
-        if (lists_[begin + i] != lists_[r.listBegin + j]) {
+        if (lists_[begin + i] != lists_[r.listBegin + i]) {
             return false;
         }
     }
