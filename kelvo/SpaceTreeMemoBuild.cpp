@@ -111,7 +111,8 @@ struct SpaceTreeMemoBuild::RegionTable {
         std::int32_t record;
     };
 
-    explicit RegionTable(int faceBits) : bits(faceBits), slots(1u << 15, Slot{0, NO_RECORD}) {}
+    RegionTable(int faceBits, std::size_t capacity)
+        : bits(faceBits), slots(capacity, Slot{0, NO_RECORD}) {}
 
     std::uint64_t key(const Region& region, int parity) const {
         std::uint64_t k = 0;
@@ -198,7 +199,15 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         options_.keys == Keys::Automatic && 6 * bits + 1 <= 64 &&
         regionKeysAllowed();
     if (figures_.regionKeys) {
-        regionTable_ = std::make_unique<RegionTable>(bits);
+        // Sub-problems grow steeply with the number of entries (the scene's 37
+        // make 58,000); a table sized for that from the start is not rehashed
+        // and copied twice on the way.
+        const std::size_t n = entries_.size();
+        std::size_t capacity = std::size_t{1} << 12;
+        while (capacity < (std::size_t{1} << 17) && capacity < 64 * n * n) {
+            capacity *= 2;
+        }
+        regionTable_ = std::make_unique<RegionTable>(bits, capacity);
     }
 
     // The root: the whole domain and every entry, unfiltered.
