@@ -499,7 +499,9 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         result.children[1] = best[1];
         result.nodes = low.nodes + high.nodes + 1;
         result.elements = low.elements + high.elements;
-        result.height = 1 + std::max(low.height, high.height);
+        // Only compared with EXACT_DEPTH_HEIGHT: saturating keeps the record small.
+        result.height = static_cast<std::int16_t>(
+            std::min(1 + std::max<int>(low.height, high.height), 32767));
         if (result.height <= EXACT_DEPTH_HEIGHT) {
             result.depth = ((low.depth + 1.0) + (high.depth + 1.0)) * 0.5;
         } else {
