@@ -62,6 +62,8 @@ void BM_TreeBuildMemo(benchmark::State& state) {
     const kelvo::SpaceTreeMemoBuild build(flake.world.obstacles);
     state.counters["subProblems"] = build.figures().subProblems;
     state.counters["touchesBox"] = static_cast<double>(build.figures().touchesBoxCalls);
+    state.counters["reuses"] = static_cast<double>(build.figures().reuses);
+    state.counters["boundedTrials"] = static_cast<double>(build.figures().boundedTrials);
     state.counters["nodes"] = flake.world.nodeCount;
 }
 BENCHMARK(BM_TreeBuildMemo)->Unit(benchmark::kMillisecond)->Repetitions(5);
