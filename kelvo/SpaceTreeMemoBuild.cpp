@@ -111,7 +111,8 @@ struct SpaceTreeMemoBuild::RegionTable {
         std::int32_t record;
     };
 
-    explicit RegionTable(int faceBits) : bits(faceBits), slots(1u << 15, Slot{0, NO_RECORD}) {}
+    RegionTable(int faceBits, std::size_t capacity)
+        : bits(faceBits), slots(capacity, Slot{0, NO_RECORD}) {}
 
     std::uint64_t key(const Region& region, int parity) const {
         std::uint64_t k = 0;
@@ -198,7 +199,15 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         options_.keys == Keys::Automatic && 6 * bits + 1 <= 64 &&
         regionKeysAllowed();
     if (figures_.regionKeys) {
-        regionTable_ = std::make_unique<RegionTable>(bits);
+        // Sub-problems grow steeply with the number of entries (the scene's 37
+        // make 58,000); a table sized for that from the start is not rehashed
+        // and copied twice on the way.
+        const std::size_t n = entries_.size();
+        std::size_t capacity = std::size_t{1} << 12;
+        while (capacity < (std::size_t{1} << 17) && capacity < 64 * n * n) {
+            capacity *= 2;
+        }
+        regionTable_ = std::make_unique<RegionTable>(bits, capacity);
     }
 
     // The root: the whole domain and every entry, unfiltered.
@@ -320,7 +329,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
             if (options_.verifyReusedLists) {
                 const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
                 const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
-                if (!sameList(found, begin, length, false)) {
+                if (!sameList(found, begin, length)) {
                     ++figures_.listMismatches;
                 }
                 lists_.resize(begin);
@@ -332,17 +341,24 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         const std::int32_t twin = regionTable_->find(key ^ 1);
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
-        if (twin == NO_RECORD || options_.verifyReusedLists) {
+        if (twin == NO_RECORD) {
             length = filter(boxOf(region), parentBegin, parentLength);
-            if (twin != NO_RECORD && !sameList(twin, begin, length, true)) {
-                ++figures_.listMismatches;
-            }
         } else {
             const Record& t = (*records_)[twin];
             length = t.listLength;
             for (std::uint32_t i = length; i-- > 0;) {
                 const std::uint32_t e = lists_[t.listBegin + i];
                 lists_.push_back(e);
+            }
+            if (options_.verifyReusedLists) {
+                const std::uint32_t scratch = static_cast<std::uint32_t>(lists_.size());
+                const std::uint32_t filtered = filter(boxOf(region), parentBegin, parentLength);
+                if (filtered != length ||
+                    !std::equal(lists_.begin() + begin, lists_.begin() + scratch,
+                                lists_.begin() + scratch)) {
+                    ++figures_.listMismatches;
+                }
+                lists_.resize(scratch);
             }
         }
         if (twin != NO_RECORD && length <= 1) {
@@ -373,14 +389,13 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
 }
 
 bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
-                                  std::uint32_t length, bool reversed) const {
+                                  std::uint32_t length) const {
     const Record& r = (*records_)[record];
     if (r.listLength != length) {
         return false;
     }
     for (std::uint32_t i = 0; i < length; ++i) {
-        const std::uint32_t j = reversed ? length - 1 - i : i;
-        if (lists_[begin + i] != lists_[r.listBegin + j]) {
+        if (lists_[begin + i] != lists_[r.listBegin + i]) {
             return false;
         }
     }
@@ -484,7 +499,9 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         result.children[1] = best[1];
         result.nodes = low.nodes + high.nodes + 1;
         result.elements = low.elements + high.elements;
-        result.height = 1 + std::max(low.height, high.height);
+        // Only compared with EXACT_DEPTH_HEIGHT: saturating keeps the record small.
+        result.height = static_cast<std::int16_t>(
+            std::min(1 + std::max<int>(low.height, high.height), 32767));
         if (result.height <= EXACT_DEPTH_HEIGHT) {
             result.depth = ((low.depth + 1.0) + (high.depth + 1.0)) * 0.5;
         } else {

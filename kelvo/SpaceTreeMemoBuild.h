@@ -83,8 +83,7 @@ private:
     std::uint32_t filter(const Box& box, std::uint32_t parentBegin, std::uint32_t parentLength);
     bool touches(const Entry& entry, const Box& box);
     Box boxOf(const Region& region) const;
-    bool sameList(std::int32_t record, std::uint32_t begin, std::uint32_t length,
-                  bool reversed) const;
+    bool sameList(std::int32_t record, std::uint32_t begin, std::uint32_t length) const;
     double literalDepth(std::int32_t record, double depth) const;
     STNode* make(std::int32_t record, const STBorderNodes& border) const;
 
