@@ -56,11 +56,10 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
     char text[400];
     std::snprintf(text, sizeof text,
                   "tree build: %.1f ms\n"
-                  "%dx%d, %lld frame%s, %d thread%s: %.3f s, %.2f fps\n"
+                  "%dx%d, %lld frames, %d threads: %.3f s, %.2f fps\n"
                   "rays per frame: %llu primary, %llu reflected, %llu shadow; %.2f Mrays/s\n",
                   result.treeBuildMilliseconds, options.width, options.height, options.frames,
-                  options.frames == 1 ? "" : "s", options.threads, options.threads == 1 ? "" : "s",
-                  result.seconds, static_cast<double>(options.frames) / result.seconds,
+                  options.threads, result.seconds, static_cast<double>(options.frames) / result.seconds,
                   static_cast<unsigned long long>(perFrame(result.rays.primary, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.reflected, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.shadow, options.frames)),

@@ -29,7 +29,8 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options);
 
 // The three lines of the report, each ending in a line feed: the tree build,
 // the frame rate and the rays per frame (averaged over the frames, rounded)
-// by kind with the rate of all rays.
+// by kind with the rate of all rays. The form is fixed ("1 frames" too), for
+// scripts that read it.
 std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result);
 
 }  // namespace kelvo

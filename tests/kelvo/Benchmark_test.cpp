@@ -20,12 +20,12 @@ TEST(Benchmark, ReportReadsAsThreeLines) {
               "1280x720, 30 frames, 2 threads: 1.234 s, 24.31 fps\n"
               "rays per frame: 921600 primary, 107812 reflected, 168900 shadow; 29.13 Mrays/s\n");
 
-    // Per frame is the average, rounded; one frame and one thread are singular.
+    // Per frame is the average, rounded; the form stays the same for one.
     options = {3, 2, 1, 1};
     result.rays = {6, 5, 0};
     result.seconds = 0.5;
     EXPECT_EQ(benchmarkReport(options, result).substr(22),
-              "3x2, 1 frame, 1 thread: 0.500 s, 2.00 fps\n"
+              "3x2, 1 frames, 1 threads: 0.500 s, 2.00 fps\n"
               "rays per frame: 6 primary, 5 reflected, 0 shadow; 0.00 Mrays/s\n");
     options.frames = 4;
     result.rays = {24, 10, 9};
