@@ -7,6 +7,7 @@
 
 #include "kelvo/JitterJump.h"
 #include "kelvo/RayTracer.h"
+#include "velllib/app.h"
 #include "velllib/vell_list.h"
 
 namespace kelvo {
@@ -81,7 +82,11 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
 
 #pragma omp for schedule(dynamic, 1)
         for (int y = 0; y < height; ++y) {
-            // Between rows: where a request to stop is checked.
+            // A stop request skips the rows not yet begun, so a stop waits
+            // for at most one row per worker.
+            if (vell::stopRequested()) {
+                continue;
+            }
             std::uint32_t rowState = jitterJump(frameState, rowSteps * static_cast<unsigned>(y));
             worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(y) * width, width, y,
                                      y + 1, rowState, rowCounts);
