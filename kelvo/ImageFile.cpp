@@ -1,17 +1,63 @@
 #include "kelvo/ImageFile.h"
 
-#include <png.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+// The one PNG codec of every target, header-only, so that the Windows build
+// needs no library that Debian does not ship for it.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#include <stb/stb_image_write.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
 
 namespace kelvo {
 
 namespace {
 
 std::string partialPath(const std::string& path) { return path + ".kelvo-partial"; }
+
+struct PngSink {
+    std::FILE* file;
+    bool failed = false;
+};
+
+void writeToFile(void* context, void* data, int size) {
+    auto* sink = static_cast<PngSink*>(context);
+    if (!sink->failed &&
+        std::fwrite(data, 1, static_cast<std::size_t>(size), sink->file) !=
+            static_cast<std::size_t>(size)) {
+        sink->failed = true;
+    }
+}
+
+// Puts the finished file in place of path, replacing what was there; false
+// with the reason. rename() on Windows refuses an existing target, so there
+// the replacement is asked for explicitly.
+bool replaceFile(const std::string& from, const std::string& to, std::string& reason) {
+#if defined(_WIN32)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    reason = "cannot replace it (Windows error " + std::to_string(GetLastError()) + ")";
+    return false;
+#else
+    if (std::rename(from.c_str(), to.c_str()) == 0) {
+        return true;
+    }
+    reason = std::strerror(errno);
+    return false;
+#endif
+}
 
 }  // namespace
 
@@ -44,30 +90,28 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
         rgb[3 * i + 1] = static_cast<std::uint8_t>(pixels[i] >> 8);
         rgb[3 * i + 2] = static_cast<std::uint8_t>(pixels[i]);
     }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-
     const std::string partial = partialPath(path);
     std::FILE* file = std::fopen(partial.c_str(), "wb");
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = png_image_write_to_stdio(&image, file, 0, rgb.data(), width * 3, nullptr);
+    PngSink sink{file};
+    const bool encoded =
+        stbi_write_png_to_func(writeToFile, &sink, width, height, 3, rgb.data(), width * 3) != 0;
+    const bool written = encoded && !sink.failed;
+    const int writeErrno = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
         error = "cannot write " + path + ": " +
-                (written ? std::string(std::strerror(errno)) : std::string(image.message));
-        png_image_free(&image);
+                (!encoded ? std::string("the PNG encoder failed")
+                          : std::string(std::strerror(written ? errno : writeErrno)));
         std::remove(partial.c_str());
         return false;
     }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+    std::string reason;
+    if (!replaceFile(partial, path, reason)) {
+        error = "cannot write " + path + ": " + reason;
         std::remove(partial.c_str());
         return false;
     }
@@ -76,27 +120,20 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
 
 bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width,
              int& height, std::string& error) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        error = image.message;
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
+    if (rgb == nullptr) {
+        error = "cannot read " + path + ": " + stbi_failure_reason();
         return false;
     }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
-        error = image.message;
-        png_image_free(&image);
-        return false;
-    }
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
+    width = w;
+    height = h;
     pixels.assign(static_cast<std::size_t>(width) * height, 0);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = std::uint32_t{rgb[3 * i]} << 16 | std::uint32_t{rgb[3 * i + 1]} << 8 |
                     rgb[3 * i + 2];
     }
+    stbi_image_free(rgb);
     return true;
 }
 
