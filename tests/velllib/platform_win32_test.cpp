@@ -16,6 +16,22 @@
 namespace vell {
 namespace {
 
+#if defined(__i386__)
+// Every run of appMain switches the x87 unit to single precision for the rest
+// of the process, as the program wants; in one test binary that would leak
+// into the tests that follow, so each test gets back the control word it
+// started with.
+class FloatControlGuard : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { saved_ = _controlfp(0, 0); }
+    void OnTestEnd(const ::testing::TestInfo&) override { _controlfp(saved_, _MCW_PC); }
+    unsigned saved_ = 0;
+};
+const bool floatControlGuarded = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FloatControlGuard);
+    return true;
+}();
+#endif
+
 class Recorder : public AppWindow {
 public:
     void onResize(const int size[2]) override { sizes.push_back({size[0], size[1]}); }
