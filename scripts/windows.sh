@@ -27,9 +27,12 @@ if [ ! -f "$WINEPREFIX/kelvo-wine-stamp" ] || [ "$(cat "$WINEPREFIX/kelvo-wine-s
   /usr/lib/wine/wineserver64 -w
   echo "$stamp" >"$WINEPREFIX/kelvo-wine-stamp"
 fi
-# One server for the whole run, so that no test pays Wine's start-up.
+# One server for the whole run, so that no test pays Wine's start-up. Its
+# background services start here, away from the tests' output: CTest waits
+# for every process that holds a test's output to let go of it.
 /usr/lib/wine/wineserver64 -p
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+/usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null
 
 # Whether this machine runs 32-bit Linux programs at all (Wine's 32-bit
 # loader is one): where it cannot, a 32-bit Windows program under Wine exits
