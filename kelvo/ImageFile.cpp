@@ -1,15 +1,31 @@
 #include "kelvo/ImageFile.h"
 
-#include <png.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+// The one PNG codec of every target, header-only, so that the Windows build
+// needs no library that Debian does not ship for it.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#include <stb/stb_image_write.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
 
 namespace kelvo {
 
@@ -25,16 +41,18 @@ std::FILE* createTemporaryBeside(const std::string& path, std::string& temporary
     if (fd < 0) {
         return nullptr;
     }
+#if !defined(_WIN32)
     // mkstemp makes the file private (0600); the picture gets the permissions
     // of any new file, as if it had been opened directly.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
+#endif
     std::FILE* file = ::fdopen(fd, "wb");
     if (file == nullptr) {
         const int error = errno;
         ::close(fd);
-        ::unlink(name.c_str());
+        std::remove(name.c_str());
         errno = error;
         return nullptr;
     }
@@ -45,7 +63,47 @@ std::FILE* createTemporaryBeside(const std::string& path, std::string& temporary
 // Writes the stream's buffer and then the file's content to the disk, so that
 // after the rename a crash leaves the whole new picture or the old file.
 bool flushToDisk(std::FILE* file) {
-    return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+    if (std::fflush(file) != 0) {
+        return false;
+    }
+#if defined(_WIN32)
+    return ::_commit(::_fileno(file)) == 0;
+#else
+    return ::fsync(::fileno(file)) == 0;
+#endif
+}
+
+struct PngSink {
+    std::FILE* file;
+    bool failed = false;
+};
+
+void writeToFile(void* context, void* data, int size) {
+    auto* sink = static_cast<PngSink*>(context);
+    if (!sink->failed &&
+        std::fwrite(data, 1, static_cast<std::size_t>(size), sink->file) !=
+            static_cast<std::size_t>(size)) {
+        sink->failed = true;
+    }
+}
+
+// Puts the finished file in place of path, replacing what was there; false
+// with the reason. rename() on Windows refuses an existing target, so there
+// the replacement is asked for explicitly.
+bool replaceFile(const std::string& from, const std::string& to, std::string& reason) {
+#if defined(_WIN32)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    reason = "cannot replace it (Windows error " + std::to_string(GetLastError()) + ")";
+    return false;
+#else
+    if (std::rename(from.c_str(), to.c_str()) == 0) {
+        return true;
+    }
+    reason = std::strerror(errno);
+    return false;
+#endif
 }
 
 }  // namespace
@@ -79,33 +137,32 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
         rgb[3 * i + 1] = static_cast<std::uint8_t>(pixels[i] >> 8);
         rgb[3 * i + 2] = static_cast<std::uint8_t>(pixels[i]);
     }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-
     std::string partial;
     std::FILE* file = createTemporaryBeside(path, partial);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = png_image_write_to_stdio(&image, file, 0, rgb.data(), width * 3, nullptr);
+    PngSink sink{file};
+    const bool encoded =
+        stbi_write_png_to_func(writeToFile, &sink, width, height, 3, rgb.data(), width * 3) != 0;
+    const bool written = encoded && !sink.failed;
+    const int writeErrno = errno;
     const bool synced = written && flushToDisk(file);
-    const int syncError = errno;
+    const int syncErrno = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !synced || !closed) {
         error = "cannot write " + path + ": " +
-                (!written ? std::string(image.message)
-                          : std::string(std::strerror(synced ? errno : syncError)));
-        png_image_free(&image);
+                (!encoded    ? std::string("the PNG encoder failed")
+                 : !written ? std::string(std::strerror(writeErrno))
+                 : !synced  ? std::string(std::strerror(syncErrno))
+                            : std::string(std::strerror(errno)));
         std::remove(partial.c_str());
         return false;
     }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+    std::string reason;
+    if (!replaceFile(partial, path, reason)) {
+        error = "cannot write " + path + ": " + reason;
         std::remove(partial.c_str());
         return false;
     }
@@ -114,27 +171,20 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
 
 bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width,
              int& height, std::string& error) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        error = image.message;
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
+    if (rgb == nullptr) {
+        error = "cannot read " + path + ": " + stbi_failure_reason();
         return false;
     }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
-        error = image.message;
-        png_image_free(&image);
-        return false;
-    }
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
+    width = w;
+    height = h;
     pixels.assign(static_cast<std::size_t>(width) * height, 0);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = std::uint32_t{rgb[3 * i]} << 16 | std::uint32_t{rgb[3 * i + 1]} << 8 |
                     rgb[3 * i + 2];
     }
+    stbi_image_free(rgb);
     return true;
 }
 

@@ -23,7 +23,7 @@
 #include "kelvo/appMain.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
-#include "velllib/platform_sdl.h"
+#include "velllib/platform_desktop.h"
 
 namespace {
 
@@ -203,7 +203,7 @@ int run(int argc, char** argv) {
         }
         platform = vell::MemoryPlatform::open(options, error);
     } else {
-        platform = vell::openSdlPlatform({size.width, size.height}, error);
+        platform = vell::openDesktopPlatform({size.width, size.height}, error);
     }
     if (!platform) {
         std::fprintf(stderr, "kelvo: %s\n", error.c_str());

@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that building kelvo needs (with --test,
-# also those its tests need), only those that are missing. Uses sudo when not
-# run as root.
+# also those its tests need; with --windows, the MinGW-w64 cross compilers and
+# Wine that scripts/windows.sh uses), only those that are missing. Uses sudo
+# when not run as root.
 set -euo pipefail
 
 packages=(
   g++ cmake make
-  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libpng-dev
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libstb-dev
 )
-if [ "${1:-}" = "--test" ]; then
-  packages+=(
-    libgtest-dev libgmock-dev libbenchmark-dev
-    # a real window under a virtual display, driven and photographed
-    xvfb xauth xdotool jwm openbox wmctrl imagemagick
-  )
-fi
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # a real window under a virtual display, driven and photographed
+  xvfb xauth xdotool jwm openbox wmctrl imagemagick
+)
+windows=""
+for option in "$@"; do
+  case "$option" in
+    --test) packages+=("${test_packages[@]}") ;;
+    --windows)
+      windows=1
+      packages+=(
+        "${test_packages[@]}"
+        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
+        wine wine64 wine32:i386
+      )
+      ;;
+    *) echo "kelvo setup: unknown option $option (use --test, --windows)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,6 +51,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
     sudo="sudo"
   fi
   echo "kelvo setup: installing ${missing[*]}"
+  # 32-bit Wine comes from the i386 architecture.
+  if [ -n "$windows" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   # Through env: sudo drops DEBIAN_FRONTEND from the environment.
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -228,12 +228,22 @@ bool AppWindow::createWindow(const char* title) {
         std::fputs("vell: cannot open a window: no window system is set up\n", stderr);
         return false;
     }
+    const ListNode* newestBefore = windowRegistry;
     WindowHandle window = platform->createNativeWindow(title, this);
     if (window != nullptr && findByWindow(window) != nullptr) {
         return true;
     }
     if (window != nullptr) {
         platform->destroyNativeWindow(window);
+    } else if (windowRegistry != newestBefore && windowRegistry != nullptr &&
+               static_cast<WindowRecord*>(windowRegistry->item)->owner == this) {
+        // The window system dropped the window after its creation message
+        // without a destroy message (Wine does, without a display): the record
+        // that message made names a window that no longer exists.
+        auto* record = static_cast<WindowRecord*>(windowRegistry->item);
+        unregister(record);
+        releaseBackBuffer(*platform, *record);
+        delete record;
     }
     if (windowRegistry == nullptr) {
         platform->postQuitMessage(1);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "velllib/platform.h"
-#include "velllib/text_ttf.h"
+#include "velllib/text.h"
 
 namespace vell {
 

@@ -8,24 +8,9 @@ namespace vell {
 
 namespace {
 
-class RuntimeBlockSource final : public BlockSource {
-public:
-    void* acquireBlock(std::size_t bytes) override {
-        return ::operator new(bytes, std::align_val_t{alignof(ListNode)}, std::nothrow);
-    }
-    void releaseBlock(void* block) override {
-        ::operator delete(block, std::align_val_t{alignof(ListNode)});
-    }
-};
-
 thread_local NodePool* threadPool = nullptr;
 
 }  // namespace
-
-BlockSource& runtimeBlockSource() {
-    static RuntimeBlockSource source;
-    return source;
-}
 
 struct NodePool::BusyGuard {
     explicit BusyGuard(bool& flag) : flag_(flag) {

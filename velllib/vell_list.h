@@ -12,7 +12,8 @@ struct ListNode {
     ListNode* next;
 };
 
-// Where the pool gets its blocks. The default takes them from the C++ runtime;
+// Where the pool gets its blocks. The default takes them from the system (fixed
+// global memory on Windows, the C++ runtime elsewhere);
 // tests put in one that refuses.
 class BlockSource {
 public:

@@ -1,7 +1,5 @@
 #include "velllib/vell_time.h"
 
-#include <chrono>
-
 namespace vell {
 
 double clockSeconds = 0.0;
@@ -14,12 +12,6 @@ std::int64_t base = 0;
 std::uint32_t lastReading = 0;
 
 }  // namespace
-
-std::uint32_t systemMilliseconds() {
-    using namespace std::chrono;
-    auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
-    return static_cast<std::uint32_t>(now.count());
-}
 
 std::uint32_t updateClock() {
     const std::uint32_t now = counter();

@@ -45,6 +45,14 @@ TEST_F(ImageFile, PngKeepsEveryPixelAndTheSize) {
     EXPECT_EQ(back, pixels);
     // Nothing but the file itself is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    // Writing again replaces the file (renaming over an existing file is
+    // refused on Windows unless asked for).
+    std::vector<std::uint32_t> second(w * h, 0x00336699u);
+    ASSERT_TRUE(writePng(path, second.data(), w, h, error)) << error;
+    ASSERT_TRUE(readPng(path, back, bw, bh, error)) << error;
+    EXPECT_EQ(back, second);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
 TEST_F(ImageFile, BadPathsFailCleanlyAndLeaveNoFile) {

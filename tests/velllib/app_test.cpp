@@ -361,6 +361,24 @@ TEST_F(WindowLayer, FailedCreationRegistersNothingAndEndsALoopThatRunsAnyway) {
     EXPECT_FALSE(pumpMessages()) << "the open window keeps the program going";
 }
 
+TEST_F(WindowLayer, WindowDroppedAfterItsCreationMessageLeavesNoRecord) {
+    platform.refuseAfterCreate = true;
+    RecordingWindow refused;
+    EXPECT_FALSE(refused.createWindow("vell"));
+    EXPECT_FALSE(refused.isOpen());
+    EXPECT_EQ(windowRegistry, nullptr);
+    EXPECT_TRUE(pumpMessages()) << "the loop ends instead of waiting for a window that is gone";
+    EXPECT_EQ(exitCode, 1);
+
+    // An open window of the same object is not mistaken for the dropped one.
+    platform.refuseAfterCreate = false;
+    ASSERT_TRUE(refused.createWindow("vell"));
+    platform.refuseAfterCreate = true;
+    EXPECT_FALSE(refused.createWindow("vell"));
+    EXPECT_TRUE(refused.isOpen());
+    EXPECT_EQ(registrySize(), 1);
+}
+
 TEST_F(WindowLayer, KeyDownIsZeroOrOne) {
     platform.heldKey = 'D';
     platform.heldState = 0x8000;

@@ -48,6 +48,12 @@ public:
         }
         WindowCreation creation{owner};
         windowProcedure(window, MSG_CREATE, 0, reinterpret_cast<MessageLong>(&creation));
+        if (refuseAfterCreate) {
+            // As Wine without a display: the window is dropped after its
+            // creation message, without a destroy message.
+            std::erase(liveWindows, window);
+            return nullptr;
+        }
         windowProcedure(window, MSG_SIZE, 0, packPair(initialWidth, initialHeight));
         return window;
     }
@@ -144,6 +150,7 @@ public:
     int initialHeight = 200;
     bool refuseClass = false;
     bool refuseWindows = false;
+    bool refuseAfterCreate = false;
     bool refuseBuffers = false;
     int heldKey = -1;
     int heldState = 0;

@@ -1,0 +1,32 @@
+// What the shell library takes from Windows: the node pool's blocks as fixed
+// global memory, and the millisecond counter of the multimedia timer (whose
+// resolution the program leaves as it is).
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "velllib/vell_list.h"
+#include "velllib/vell_time.h"
+
+namespace vell {
+
+namespace {
+
+class GlobalBlockSource final : public BlockSource {
+public:
+    void* acquireBlock(std::size_t bytes) override { return GlobalAlloc(GMEM_FIXED, bytes); }
+    void releaseBlock(void* block) override { GlobalFree(static_cast<HGLOBAL>(block)); }
+};
+
+}  // namespace
+
+BlockSource& runtimeBlockSource() {
+    static GlobalBlockSource source;
+    return source;
+}
+
+std::uint32_t systemMilliseconds() {
+    return static_cast<std::uint32_t>(timeGetTime());
+}
+
+}  // namespace vell
