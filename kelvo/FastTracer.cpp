@@ -17,7 +17,15 @@ FastTracer::FastTracer(const World& world)
 
 const char* FastTracer::instructionSet() { return "scalar"; }
 
-FastWalk::Prediction* FastTracer::predictionsOf(Scratch&) const { return nullptr; }
+FastWalk::Prediction* FastTracer::predictionsOf(Scratch& scratch) const {
+    // Sized on first use by a worker, then kept: a table per frame would cost
+    // page faults.
+    if (scratch.predictions.size() != walk_.predictionSlots()) {
+        scratch.predictions.assign(walk_.predictionSlots(), FastWalk::Prediction{});
+        scratch.originLeaf = -1;
+    }
+    return scratch.predictions.data();
+}
 
 void FastTracer::traceRows(const Observer& observer, double pixelWidth, double pixelHeight,
                            std::uint32_t* pixels, int width, int firstRow, int endRow,
@@ -51,7 +59,12 @@ double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& 
         out = vell::black;
         return NO_HIT_DISTANCE;
     }
-    return shade(ray, walk_.locate(ray.origin), out, depth, scratch, counts);
+    // Neighbouring pixels mostly start in the same leaf.
+    predictionsOf(scratch);
+    const int leaf = scratch.originLeaf >= 0 ? walk_.locateNear(scratch.originLeaf, ray.origin)
+                                             : walk_.locate(ray.origin);
+    scratch.originLeaf = leaf;
+    return shade(ray, leaf, out, depth, scratch, counts);
 }
 
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
@@ -89,7 +102,9 @@ double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
             if (counts != nullptr) {
                 ++counts->reflected;
             }
-            shade(mirrored, walk_.locate(p), m, depth - 1, scratch, counts);
+            // p passed the closed containment test of the confirming leaf; the
+            // descent from the root ends there unless p lies on a low face.
+            shade(mirrored, walk_.locateNear(hit.leaf, p), m, depth - 1, scratch, counts);
         }
         out.r = m.r * s.reflectivity + out.r;
         out.g = m.g * s.reflectivity + out.g;
@@ -107,7 +122,7 @@ double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
                 ++counts->shadow;
             }
             const FastWalk::Hit blocker =
-                walk_.nearestHit({p, l}, walk_.locate(p), predictions);
+                walk_.nearestHit({p, l}, walk_.locateNear(hit.leaf, p), predictions);
             if (blocker.obstacle >= 0 && blocker.t > 0.0 && blocker.t < 1.0) {
                 continue;
             }
