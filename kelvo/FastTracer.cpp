@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "kelvo/PacketWalk.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/World.h"
 
@@ -15,7 +16,13 @@ FastTracer::FastTracer(const World& world)
     }
 }
 
-const char* FastTracer::instructionSet() { return "scalar"; }
+const char* FastTracer::instructionSet() {
+#if defined(KELVO_PACKETS)
+    return PacketWalk::instructionSet();
+#else
+    return "scalar";
+#endif
+}
 
 FastWalk::Prediction* FastTracer::predictionsOf(Scratch& scratch) const {
     // Sized on first use by a worker, then kept: a table per frame would cost
@@ -30,6 +37,21 @@ FastWalk::Prediction* FastTracer::predictionsOf(Scratch& scratch) const {
 void FastTracer::traceRows(const Observer& observer, double pixelWidth, double pixelHeight,
                            std::uint32_t* pixels, int width, int firstRow, int endRow,
                            std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
+#if defined(KELVO_PACKETS)
+    if (walk_.usable()) {
+        tracePackets(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
+                     scratch, counts);
+        return;
+    }
+#endif
+    traceRowsOneByOne(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
+                      scratch, counts);
+}
+
+void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
+                                   double pixelHeight, std::uint32_t* pixels, int width,
+                                   int firstRow, int endRow, std::uint32_t& state,
+                                   Scratch& scratch, RayCounts* counts) const {
     for (int y = firstRow; y < endRow; ++y) {
         for (int x = 0; x < width; ++x) {
             // The same expressions as the view's loop: x + offset is a float sum.
@@ -67,10 +89,56 @@ double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& 
     return shade(ray, leaf, out, depth, scratch, counts);
 }
 
+void FastTracer::tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
+                              std::uint32_t* pixels, int width, int firstRow, int endRow,
+                              std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
+    // Chunks of a row: rays made in pixel order (the generator's order), walked
+    // in packets, then shaded pixel by pixel.
+    constexpr int CHUNK = 64;
+    FastWalk::Prediction* predictions = predictionsOf(scratch);
+    scratch.rays.resize(CHUNK);
+    scratch.starts.resize(CHUNK);
+    scratch.hits.resize(CHUNK);
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x0 = 0; x0 < width; x0 += CHUNK) {
+            const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
+            for (int i = 0; i < n; ++i) {
+                const int x = x0 + i;
+                const int r1 = RayTracer::nextJitter(state);
+                const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+                const int r2 = RayTracer::nextJitter(state);
+                const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+                const double point[2] = {u, v};
+                observer.rayThrough(point, scratch.rays[i]);
+                const Vec3& origin = scratch.rays[i].origin;
+                scratch.originLeaf = scratch.originLeaf >= 0
+                                         ? walk_.locateNear(scratch.originLeaf, origin)
+                                         : walk_.locate(origin);
+                scratch.starts[i] = scratch.originLeaf;
+            }
+            PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(), n,
+                                    scratch.hits.data(), predictions);
+            for (int i = 0; i < n; ++i) {
+                vell::Colour colour;
+                shadeHit(scratch.rays[i], scratch.hits[i], colour, TRACE_DEPTH, scratch, counts);
+                *pixels++ = RayTracer::packColour(colour);
+            }
+            if (counts != nullptr) {
+                counts->primary += static_cast<std::uint64_t>(n);
+            }
+        }
+    }
+}
+
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
                          Scratch& scratch, RayCounts* counts) const {
+    const FastWalk::Hit hit = walk_.nearestHit(ray, leaf, predictionsOf(scratch));
+    return shadeHit(ray, hit, out, depth, scratch, counts);
+}
+
+double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colour& out,
+                            int depth, Scratch& scratch, RayCounts* counts) const {
     FastWalk::Prediction* predictions = predictionsOf(scratch);
-    const FastWalk::Hit hit = walk_.nearestHit(ray, leaf, predictions);
     const double glow = hit.leaves * STEP_GLOW;
     if (hit.obstacle < 0) {
         out = vell::black;

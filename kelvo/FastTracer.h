@@ -30,6 +30,10 @@ public:
         std::vector<FastWalk::Prediction> predictions;
         // The leaf of the previous primary ray's origin.
         int originLeaf = -1;
+        // One chunk of a row's primary rays, their start leaves and hits.
+        std::vector<Ray> rays;
+        std::vector<int> starts;
+        std::vector<FastWalk::Hit> hits;
     };
 
     explicit FastTracer(const World& world);
@@ -40,6 +44,12 @@ public:
     void traceRows(const Observer& observer, double pixelWidth, double pixelHeight,
                    std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
+
+    // The same without packets, each primary ray walked on its own (what
+    // traceRows does where no vector unit is compiled in).
+    void traceRowsOneByOne(const Observer& observer, double pixelWidth, double pixelHeight,
+                           std::uint32_t* pixels, int width, int firstRow, int endRow,
+                           std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
 
     // The colour of one ray as World::trace gives it, and its distance.
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
@@ -54,6 +64,13 @@ private:
     // As World::shade, the origin's leaf already known.
     double shade(const Ray& ray, int leaf, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
+    // The rest of World::shade once the nearest-hit query has answered.
+    double shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colour& out, int depth,
+                    Scratch& scratch, RayCounts* counts) const;
+    // The view's loop with the primary rays of each chunk walked in packets.
+    void tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
+                      std::uint32_t* pixels, int width, int firstRow, int endRow,
+                      std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
     FastWalk::Prediction* predictionsOf(Scratch& scratch) const;
 
     struct Light {

@@ -161,12 +161,16 @@ int FastWalk::next(const Ray& ray, int leaf, Prediction* predictions) const {
         return -1;
     }
     const int f = 3 * side[b] + b;
-    const int entry = l.entry[f];
-    if (entry < 0) {
+    if (l.entry[f] < 0) {
         return -1;
     }
     const double t = num[b] / d[b];
     const double p[3] = {d[0] * t + o[0], d[1] * t + o[1], d[2] * t + o[2]};
+    return enter(leaf, f, p, predictions);
+}
+
+int FastWalk::enter(int leaf, int f, const double p[3], Prediction* predictions) const {
+    const int entry = leaves_[leaf].entry[f];
     if (predictions == nullptr) {
         return descend(entry, {p[0], p[1], p[2]});
     }

@@ -95,6 +95,13 @@ public:
     int next(const Ray& ray, int leaf, Prediction* predictions) const;
     // The literal descent from a node to a leaf index.
     int descend(int node, const Vec3& point) const;
+    // The leaf after an exit through face f of leaf at point p, by the
+    // prediction when it holds, else by the descent (which it then records).
+    int enter(int leaf, int f, const double p[3], Prediction* predictions) const;
+
+    // The flattened arrays, for the packet walk.
+    const Leaf& leaf(int i) const { return leaves_[i]; }
+    const std::uint8_t* leafObstacles() const { return leafObstacles_.data(); }
 
 private:
     int flatten(const STNode* node, std::vector<const STNode*>& order);

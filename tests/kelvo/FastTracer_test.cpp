@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "kelvo/PacketWalk.h"
 #include "kelvo/RayTracer.h"
 #include "tree_helpers.h"
 
@@ -39,11 +40,35 @@ TEST(FastTracer, PicturesAreByteIdenticalToTheLiteralLoopAtEverySizeAndFrame) {
         for (int frame = 0; frame < size.frames; ++frame) {
             view.traceRows(literal.data(), size.width, 0, size.height, literalState);
             RayCounts counts;
+            const std::uint32_t start = fastState;
             tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(),
                              size.width, 0, size.height, fastState, scratch, &counts);
             EXPECT_EQ(fast, literal) << size.width << "x" << size.height << " frame " << frame;
             EXPECT_EQ(fastState, literalState);
             EXPECT_EQ(counts.primary, n);
+            // Ray by ray, and in packets on every instruction set this CPU runs.
+            std::uint32_t state = start;
+            RayCounts single;
+            tracer.traceRowsOneByOne(view.observer, view.pixelWidth, view.pixelHeight,
+                                     fast.data(), size.width, 0, size.height, state, scratch,
+                                     &single);
+            EXPECT_EQ(fast, literal) << size.width << "x" << size.height << " one by one";
+            EXPECT_EQ(state, literalState);
+            EXPECT_EQ(single.reflected, counts.reflected);
+            EXPECT_EQ(single.shadow, counts.shadow);
+#if defined(KELVO_PACKETS)
+            if (size.width * size.height < 10000) {
+                for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+                    PacketWalk::useOnly(set);
+                    state = start;
+                    tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight,
+                                     fast.data(), size.width, 0, size.height, state, scratch,
+                                     nullptr);
+                    EXPECT_EQ(fast, literal) << PacketWalk::instructionSet();
+                }
+                PacketWalk::useAll();
+            }
+#endif
         }
         // Rows traced piecewise give the same picture as all at once.
         if (size.height > 1) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <set>
+#include <string>
 #include <sstream>
 
+#include "kelvo/PacketWalk.h"
 #include "tree_helpers.h"
 #include "walk_oracle.h"
 
@@ -56,32 +59,74 @@ public:
         return literal;
     }
 
+    LiteralHit add(const Ray& ray, int guess) {
+        const LiteralHit literal = check(ray, guess);
+        chunk_.push_back(ray);
+        starts_.push_back(guess >= 0 ? walk_.locateNear(guess, ray.origin) : walk_.locate(ray.origin));
+        answers_.push_back(literal);
+        return literal;
+    }
+
+    void packets() {
+#if defined(KELVO_PACKETS)
+        std::vector<FastWalk::Hit> hits(chunk_.size());
+        for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+            PacketWalk::useOnly(set);
+            PacketWalk::nearestHits(walk_, chunk_.data(), starts_.data(),
+                                    static_cast<int>(chunk_.size()), hits.data(), predictions_.data());
+            long& wrong = packetMismatches[PacketWalk::instructionSet()];
+            for (std::size_t i = 0; i < chunk_.size(); ++i) {
+                if (!sameHit(walk_, answers_[i], hits[i])) {
+                    ++wrong;
+                    if (mismatches++ == 0) {
+                        first = describe(chunk_[i], PacketWalk::instructionSet());
+                    }
+                }
+            }
+            packetQueries += static_cast<long>(chunk_.size());
+        }
+        PacketWalk::useAll();
+#endif
+    }
+
     // The base rays, then from each hit its mirrored ray and its ray towards
-    // every light, the secondaries starting from the confirming leaf.
+    // every light, the secondaries starting from the confirming leaf; every
+    // chunk of them also in packets, on every instruction set compiled in
+    // that this CPU runs.
     void run(AwkwardRays& rays, long count) {
         std::vector<Ray> batch;
         while (queries < count) {
-            batch.clear();
-            rays.batch(batch, 3);
-            for (const Ray& ray : batch) {
-                const LiteralHit hit = check(ray, lastLeaf_);
-                lastLeaf_ = walk_.locate(ray.origin);
-                if (hit.obstacle == nullptr) {
-                    continue;
-                }
-                const Vec3 p = ray.at(hit.t);
-                Vec3 n;
-                hit.obstacle->normalAt(ray, p, n);
-                const Vec3& d = ray.direction;
-                const double k = d.dot(n) * -2.0;
-                const int leaf = walk_.leafIndexOf(hit.leaf);
-                check({p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}}, leaf);
-                for (const vell::ListNode* l = world_.lights; l != nullptr; l = l->next) {
-                    check({p, static_cast<const PointLight*>(l->item)->position - p}, leaf);
+            chunk_.clear();
+            starts_.clear();
+            answers_.clear();
+            while (chunk_.size() < 61) {  // not a multiple of any packet width
+                batch.clear();
+                rays.batch(batch, 3);
+                for (const Ray& ray : batch) {
+                    const LiteralHit hit = add(ray, lastLeaf_);
+                    lastLeaf_ = walk_.locate(ray.origin);
+                    if (hit.obstacle == nullptr) {
+                        continue;
+                    }
+                    const Vec3 p = ray.at(hit.t);
+                    Vec3 n;
+                    hit.obstacle->normalAt(ray, p, n);
+                    const Vec3& d = ray.direction;
+                    const double k = d.dot(n) * -2.0;
+                    const int leaf = walk_.leafIndexOf(hit.leaf);
+                    add({p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}}, leaf);
+                    for (const vell::ListNode* l = world_.lights; l != nullptr; l = l->next) {
+                        add({p, static_cast<const PointLight*>(l->item)->position - p}, leaf);
+                    }
                 }
             }
+            packets();
         }
     }
+
+    // Queries answered in packets, lane by lane, per instruction set.
+    std::map<std::string, long> packetMismatches;
+    long packetQueries = 0;
 
     long queries = 0;
     long mismatches = 0;
@@ -101,6 +146,9 @@ private:
     FastWalk walk_;
     std::vector<FastWalk::Prediction> predictions_;
     int lastLeaf_ = 0;
+    std::vector<Ray> chunk_;
+    std::vector<int> starts_;
+    std::vector<LiteralHit> answers_;
 };
 
 TEST(FastWalk, FlattensTheSceneAndRefusesWhatItCannotFlatten) {
@@ -142,8 +190,12 @@ TEST(FastWalk, AnswersEveryAwkwardQueryOfTheSceneAsTheLiteralWalk) {
     Differential differential(testing::sharedScene().world);
     AwkwardRays rays(testing::sharedScene().world, 20261209);
     differential.run(rays, SCENE_RAYS);
-    std::printf("scene: %ld queries, %ld mismatches\n", differential.queries,
-                differential.mismatches);
+    std::printf("scene: %ld queries, %ld mismatches; %ld in packets:", differential.queries,
+                differential.mismatches, differential.packetQueries);
+    for (const auto& [set, wrong] : differential.packetMismatches) {
+        std::printf(" %s %ld", set.c_str(), wrong);
+    }
+    std::printf("\n");
     EXPECT_EQ(differential.mismatches, 0) << "first: " << differential.first;
 }
 
