@@ -21,6 +21,30 @@ public:
     // What one thread keeps across rows and frames: the next-leaf predictions.
     // Made once per worker; its contents never change a result, only how fast
     // it comes.
+    class Scratch;
+
+private:
+    // One surface a chunk's ray reaches, in the wave of its generation.
+    struct PathEntry {
+        Ray ray;
+        FastWalk::Hit hit;
+        int depth = 0;        // the budget this ray was traced with
+        int child = -1;       // its mirrored ray in the next wave, or -1
+        int firstLight = 0;   // its light states in the wave's list
+        Vec3 point;
+        Vec3 normal;
+        vell::Colour colour;
+    };
+    // What becomes of one light at one surface.
+    enum LightState : signed char { LIGHT_AWAY, LIGHT_PENDING, LIGHT_BLOCKED, LIGHT_REACHES };
+    // A ray of a wave's batch: a mirrored ray (into the next wave) or a shadow
+    // ray (into a light state).
+    struct Query {
+        bool mirrored;
+        int target;
+    };
+
+public:
     class Scratch {
     public:
         Scratch() = default;
@@ -34,6 +58,11 @@ public:
         std::vector<Ray> rays;
         std::vector<int> starts;
         std::vector<FastWalk::Hit> hits;
+        // The waves of a chunk, generation by generation, and each wave's
+        // batch of secondary rays.
+        std::vector<std::vector<PathEntry>> waves;
+        std::vector<std::vector<signed char>> lightStates;
+        std::vector<Query> queries;
     };
 
     explicit FastTracer(const World& world);
@@ -72,6 +101,15 @@ private:
                       std::uint32_t* pixels, int width, int firstRow, int endRow,
                       std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
     FastWalk::Prediction* predictionsOf(Scratch& scratch) const;
+    // The secondary rays of a chunk's primaries, traced wave by wave in
+    // packets, and every pixel's colour composed back to front.
+    void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
+    // The point and normal of an entry's hit.
+    void surfacePoint(PathEntry& entry) const;
+    // The shading arithmetic in its fixed order, from the mirrored colour and
+    // the lights that reach the point.
+    void compose(const PathEntry& entry, const vell::Colour& mirrored,
+                 const signed char* lights, vell::Colour& out) const;
 
     struct Light {
         Vec3 position;
