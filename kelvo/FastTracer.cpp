@@ -117,8 +117,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
                                          : walk_.locate(origin);
                 scratch.starts[i] = scratch.originLeaf;
             }
-            PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(), n,
-                                    scratch.hits.data(), predictions);
+            walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
                 *pixels++ = RayTracer::packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
@@ -128,6 +127,19 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             }
         }
     }
+}
+
+void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {
+#if defined(KELVO_PACKETS)
+    PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(), count,
+                            scratch.hits.data(), predictions);
+#else
+    for (int q = 0; q < count; ++q) {
+        scratch.hits[static_cast<std::size_t>(q)] =
+            walk_.nearestHit(scratch.rays[static_cast<std::size_t>(q)],
+                             scratch.starts[static_cast<std::size_t>(q)], predictions);
+    }
+#endif
 }
 
 void FastTracer::surfacePoint(PathEntry& e) const {
@@ -217,14 +229,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             break;
         }
         scratch.hits.resize(batch);
-#if defined(KELVO_PACKETS)
-        PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(),
-                                static_cast<int>(batch), scratch.hits.data(), predictions);
-#else
-        for (std::size_t q = 0; q < batch; ++q) {
-            scratch.hits[q] = walk_.nearestHit(scratch.rays[q], scratch.starts[q], predictions);
-        }
-#endif
+        walkAll(scratch, static_cast<int>(batch), predictions);
         for (std::size_t q = 0; q < batch; ++q) {
             const Query& query = scratch.queries[q];
             const FastWalk::Hit& hit = scratch.hits[q];

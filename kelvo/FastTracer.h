@@ -104,6 +104,9 @@ private:
     // The secondary rays of a chunk's primaries, traced wave by wave in
     // packets, and every pixel's colour composed back to front.
     void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
+    // The queries of scratch's rays from their start leaves into its hits: in
+    // packets where compiled in, else one by one.
+    void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
     // The point and normal of an entry's hit.
     void surfacePoint(PathEntry& entry) const;
     // The shading arithmetic in its fixed order, from the mirrored colour and
