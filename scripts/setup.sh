@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake make
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libpng-dev
+  libhwy-dev
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(
