@@ -8,6 +8,7 @@ set -euo pipefail
 packages=(
   g++ cmake make
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libcli11-dev libstb-dev
+  libhwy-dev
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,0 +1,398 @@
+#include "kelvo/FastTracer.h"
+
+#include <cmath>
+
+#include "kelvo/PacketWalk.h"
+#include "kelvo/RayTracer.h"
+#include "kelvo/World.h"
+
+namespace kelvo {
+
+FastTracer::FastTracer(const World& world)
+    : world_(world), walk_(world), transmission_(world.transmission) {
+    for (const vell::ListNode* n = world.lights; n != nullptr; n = n->next) {
+        const PointLight& light = *static_cast<const PointLight*>(n->item);
+        lights_.push_back({light.position, light.colour});
+    }
+}
+
+const char* FastTracer::instructionSet() {
+#if defined(KELVO_PACKETS)
+    return PacketWalk::instructionSet();
+#else
+    return "scalar";
+#endif
+}
+
+FastWalk::Prediction* FastTracer::predictionsOf(Scratch& scratch) const {
+    // Sized on first use by a worker, then kept: a table per frame would cost
+    // page faults.
+    if (scratch.predictions.size() != walk_.predictionSlots()) {
+        scratch.predictions.assign(walk_.predictionSlots(), FastWalk::Prediction{});
+        scratch.originLeaf = -1;
+    }
+    return scratch.predictions.data();
+}
+
+void FastTracer::traceRows(const Observer& observer, double pixelWidth, double pixelHeight,
+                           std::uint32_t* pixels, int width, int firstRow, int endRow,
+                           std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
+#if defined(KELVO_PACKETS)
+    if (walk_.usable()) {
+        tracePackets(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
+                     scratch, counts);
+        return;
+    }
+#endif
+    traceRowsOneByOne(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
+                      scratch, counts);
+}
+
+void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
+                                   double pixelHeight, std::uint32_t* pixels, int width,
+                                   int firstRow, int endRow, std::uint32_t& state,
+                                   Scratch& scratch, RayCounts* counts) const {
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // The same expressions as the view's loop: x + offset is a float sum.
+            const int r1 = RayTracer::nextJitter(state);
+            const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+            const int r2 = RayTracer::nextJitter(state);
+            const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+            const double point[2] = {u, v};
+            Ray ray;
+            observer.rayThrough(point, ray);
+            if (counts != nullptr && walk_.usable()) {
+                ++counts->primary;
+            }
+            vell::Colour colour;
+            trace(ray, colour, TRACE_DEPTH, scratch, counts);
+            *pixels++ = RayTracer::packColour(colour);
+        }
+    }
+}
+
+double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
+                         RayCounts* counts) const {
+    if (!walk_.usable()) {
+        return world_.trace(ray, out, depth);
+    }
+    if (depth == 0) {
+        out = vell::black;
+        return NO_HIT_DISTANCE;
+    }
+    // Neighbouring pixels mostly start in the same leaf.
+    predictionsOf(scratch);
+    const int leaf = scratch.originLeaf >= 0 ? walk_.locateNear(scratch.originLeaf, ray.origin)
+                                             : walk_.locate(ray.origin);
+    scratch.originLeaf = leaf;
+    return shade(ray, leaf, out, depth, scratch, counts);
+}
+
+void FastTracer::tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
+                              std::uint32_t* pixels, int width, int firstRow, int endRow,
+                              std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
+    // Chunks of a row: rays made in pixel order (the generator's order), walked
+    // in packets, then shaded pixel by pixel.
+    constexpr int CHUNK = 64;
+    FastWalk::Prediction* predictions = predictionsOf(scratch);
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x0 = 0; x0 < width; x0 += CHUNK) {
+            const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
+            // The waves reuse these buffers for their secondary rays.
+            scratch.rays.resize(CHUNK);
+            scratch.starts.resize(CHUNK);
+            scratch.hits.resize(CHUNK);
+            for (int i = 0; i < n; ++i) {
+                const int x = x0 + i;
+                const int r1 = RayTracer::nextJitter(state);
+                const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+                const int r2 = RayTracer::nextJitter(state);
+                const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+                const double point[2] = {u, v};
+                observer.rayThrough(point, scratch.rays[i]);
+                const Vec3& origin = scratch.rays[i].origin;
+                scratch.originLeaf = scratch.originLeaf >= 0
+                                         ? walk_.locateNear(scratch.originLeaf, origin)
+                                         : walk_.locate(origin);
+                scratch.starts[i] = scratch.originLeaf;
+            }
+            walkAll(scratch, n, predictions);
+            traceWaves(scratch, n, counts);
+            for (int i = 0; i < n; ++i) {
+                *pixels++ = RayTracer::packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
+            }
+            if (counts != nullptr) {
+                counts->primary += static_cast<std::uint64_t>(n);
+            }
+        }
+    }
+}
+
+void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {
+#if defined(KELVO_PACKETS)
+    PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(), count,
+                            scratch.hits.data(), predictions);
+#else
+    for (int q = 0; q < count; ++q) {
+        scratch.hits[static_cast<std::size_t>(q)] =
+            walk_.nearestHit(scratch.rays[static_cast<std::size_t>(q)],
+                             scratch.starts[static_cast<std::size_t>(q)], predictions);
+    }
+#endif
+}
+
+void FastTracer::surfacePoint(PathEntry& e) const {
+    const double t = e.hit.t;
+    const Vec3& o = e.ray.origin;
+    const Vec3& d = e.ray.direction;
+    e.point = {o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
+    const FastWalk::Sphere& sphere = walk_.sphere(e.hit.obstacle);
+    e.normal = {(e.point.x - sphere.centre[0]) * sphere.inverseRadius,
+                (e.point.y - sphere.centre[1]) * sphere.inverseRadius,
+                (e.point.z - sphere.centre[2]) * sphere.inverseRadius};
+}
+
+void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) const {
+    FastWalk::Prediction* predictions = predictionsOf(scratch);
+    auto& waves = scratch.waves;
+    auto& states = scratch.lightStates;
+    if (waves.size() < static_cast<std::size_t>(TRACE_DEPTH) + 1) {
+        waves.resize(TRACE_DEPTH + 1);
+        states.resize(TRACE_DEPTH + 1);
+    }
+    std::vector<PathEntry>& first = waves[0];
+    first.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        PathEntry& e = first[static_cast<std::size_t>(i)];
+        e.ray = scratch.rays[static_cast<std::size_t>(i)];
+        e.hit = scratch.hits[static_cast<std::size_t>(i)];
+        e.depth = TRACE_DEPTH;
+        e.child = -1;
+    }
+
+    // Outwards: each wave asks for the next wave's mirrored rays and its own
+    // shadow rays, all walked together in packets.
+    int last = 0;
+    for (int g = 0; g < TRACE_DEPTH && !waves[static_cast<std::size_t>(g)].empty(); ++g) {
+        std::vector<PathEntry>& wave = waves[static_cast<std::size_t>(g)];
+        std::vector<PathEntry>& next = waves[static_cast<std::size_t>(g) + 1];
+        std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
+        next.clear();
+        state.clear();
+        scratch.queries.clear();
+        scratch.rays.clear();
+        scratch.starts.clear();
+        for (std::size_t i = 0; i < wave.size(); ++i) {
+            PathEntry& e = wave[i];
+            e.child = -1;
+            if (e.hit.obstacle < 0) {
+                continue;
+            }
+            surfacePoint(e);
+            const Surface& s = *walk_.surface(e.hit.obstacle);
+            // p passed the closed containment test of the confirming leaf; the
+            // descent from the root ends there unless p lies on a low face.
+            const int start = walk_.locateNear(e.hit.leaf, e.point);
+            const Vec3& d = e.ray.direction;
+            const Vec3& n = e.normal;
+            // A budget of 0 traces nothing: black, no walk.
+            if (s.reflects() && e.depth - 1 != 0) {
+                const double k = d.dot(n) * -2.0;
+                PathEntry mirror;
+                mirror.ray = {e.point, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
+                mirror.depth = e.depth - 1;
+                e.child = static_cast<int>(next.size());
+                scratch.queries.push_back({true, e.child});
+                scratch.rays.push_back(mirror.ray);
+                scratch.starts.push_back(start);
+                next.push_back(mirror);
+            }
+            e.firstLight = static_cast<int>(state.size());
+            if (s.isLitByLights()) {
+                for (const Light& light : lights_) {
+                    // Not normalised: u = 1.0 is the light itself.
+                    const Vec3 l = light.position - e.point;
+                    if (l.dot(n) <= 0.0) {
+                        state.push_back(LIGHT_AWAY);
+                        continue;
+                    }
+                    scratch.queries.push_back({false, static_cast<int>(state.size())});
+                    state.push_back(LIGHT_PENDING);
+                    scratch.rays.push_back({e.point, l});
+                    scratch.starts.push_back(start);
+                }
+            }
+        }
+        const std::size_t batch = scratch.queries.size();
+        if (batch == 0) {
+            break;
+        }
+        scratch.hits.resize(batch);
+        walkAll(scratch, static_cast<int>(batch), predictions);
+        for (std::size_t q = 0; q < batch; ++q) {
+            const Query& query = scratch.queries[q];
+            const FastWalk::Hit& hit = scratch.hits[q];
+            if (query.mirrored) {
+                next[static_cast<std::size_t>(query.target)].hit = hit;
+                if (counts != nullptr) {
+                    ++counts->reflected;
+                }
+            } else {
+                const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;
+                state[static_cast<std::size_t>(query.target)] = blocked ? LIGHT_BLOCKED : LIGHT_REACHES;
+                if (counts != nullptr) {
+                    ++counts->shadow;
+                }
+            }
+        }
+        last = g + 1;
+    }
+
+    // Inwards: each surface's colour from its mirrored ray's, deepest first.
+    for (int g = last; g >= 0; --g) {
+        std::vector<PathEntry>& wave = waves[static_cast<std::size_t>(g)];
+        const std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
+        for (PathEntry& e : wave) {
+            const vell::Colour m =
+                e.child >= 0 ? waves[static_cast<std::size_t>(g) + 1][static_cast<std::size_t>(e.child)].colour
+                             : vell::black;
+            compose(e, m, state.data() + e.firstLight, e.colour);
+        }
+    }
+}
+
+void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed char* lights,
+                         vell::Colour& out) const {
+    const double glow = e.hit.leaves * STEP_GLOW;
+    if (e.hit.obstacle < 0) {
+        out = vell::black;
+        if (glow != 0.0) {
+            out.r = static_cast<float>(out.r + glow);
+            out.g = static_cast<float>(out.g + glow);
+            out.b = static_cast<float>(out.b + glow);
+        }
+        return;
+    }
+    const Surface& s = *walk_.surface(e.hit.obstacle);
+    out = s.emission;
+    if (s.reflects()) {
+        out.r = m.r * s.reflectivity + out.r;
+        out.g = m.g * s.reflectivity + out.g;
+        out.b = m.b * s.reflectivity + out.b;
+    }
+    if (s.isLitByLights()) {
+        for (std::size_t j = 0; j < lights_.size(); ++j) {
+            if (lights[j] != LIGHT_REACHES) {
+                continue;
+            }
+            const Light& light = lights_[j];
+            const Vec3 l = light.position - e.point;
+            // pow(1, x) is 1 for every x, NaN included.
+            const double a = transmission_ == 1.0f
+                                 ? 1.0
+                                 : std::pow(static_cast<double>(transmission_), l.length());
+            out.r = static_cast<float>(s.diffuse.r * light.colour.r * a + out.r);
+            out.g = static_cast<float>(s.diffuse.g * light.colour.g * a + out.g);
+            out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
+        }
+    }
+    const double t = e.hit.t;
+    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
+    out.r = static_cast<float>(out.r * f);
+    out.g = static_cast<float>(out.g * f);
+    out.b = static_cast<float>(out.b * f);
+    if (glow != 0.0) {
+        out.r = static_cast<float>(out.r + glow);
+        out.g = static_cast<float>(out.g + glow);
+        out.b = static_cast<float>(out.b + glow);
+    }
+}
+
+double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
+                         Scratch& scratch, RayCounts* counts) const {
+    const FastWalk::Hit hit = walk_.nearestHit(ray, leaf, predictionsOf(scratch));
+    return shadeHit(ray, hit, out, depth, scratch, counts);
+}
+
+double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colour& out,
+                            int depth, Scratch& scratch, RayCounts* counts) const {
+    FastWalk::Prediction* predictions = predictionsOf(scratch);
+    const double glow = hit.leaves * STEP_GLOW;
+    if (hit.obstacle < 0) {
+        out = vell::black;
+        if (glow != 0.0) {
+            out.r = static_cast<float>(out.r + glow);
+            out.g = static_cast<float>(out.g + glow);
+            out.b = static_cast<float>(out.b + glow);
+        }
+        return NO_HIT_DISTANCE;
+    }
+
+    const double t = hit.t;
+    const Surface& s = *walk_.surface(hit.obstacle);
+    out = s.emission;
+    const Vec3& o = ray.origin;
+    const Vec3& d = ray.direction;
+    const Vec3 p{o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
+    const FastWalk::Sphere& sphere = walk_.sphere(hit.obstacle);
+    const Vec3 n{(p.x - sphere.centre[0]) * sphere.inverseRadius,
+                 (p.y - sphere.centre[1]) * sphere.inverseRadius,
+                 (p.z - sphere.centre[2]) * sphere.inverseRadius};
+
+    if (s.reflects()) {
+        const double k = d.dot(n) * -2.0;
+        const Ray mirrored{p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
+        vell::Colour m = vell::black;
+        // A budget of 0 traces nothing: black, no walk.
+        if (depth - 1 != 0) {
+            if (counts != nullptr) {
+                ++counts->reflected;
+            }
+            // p passed the closed containment test of the confirming leaf; the
+            // descent from the root ends there unless p lies on a low face.
+            shade(mirrored, walk_.locateNear(hit.leaf, p), m, depth - 1, scratch, counts);
+        }
+        out.r = m.r * s.reflectivity + out.r;
+        out.g = m.g * s.reflectivity + out.g;
+        out.b = m.b * s.reflectivity + out.b;
+    }
+
+    if (s.isLitByLights()) {
+        for (const Light& light : lights_) {
+            // Not normalised: u = 1.0 is the light itself.
+            const Vec3 l = light.position - p;
+            if (l.dot(n) <= 0.0) {
+                continue;
+            }
+            if (counts != nullptr) {
+                ++counts->shadow;
+            }
+            const FastWalk::Hit blocker =
+                walk_.nearestHit({p, l}, walk_.locateNear(hit.leaf, p), predictions);
+            if (blocker.obstacle >= 0 && blocker.t > 0.0 && blocker.t < 1.0) {
+                continue;
+            }
+            // pow(1, x) is 1 for every x, NaN included.
+            const double a = transmission_ == 1.0f
+                                 ? 1.0
+                                 : std::pow(static_cast<double>(transmission_), l.length());
+            out.r = static_cast<float>(s.diffuse.r * light.colour.r * a + out.r);
+            out.g = static_cast<float>(s.diffuse.g * light.colour.g * a + out.g);
+            out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
+        }
+    }
+
+    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
+    out.r = static_cast<float>(out.r * f);
+    out.g = static_cast<float>(out.g * f);
+    out.b = static_cast<float>(out.b * f);
+    if (glow != 0.0) {
+        out.r = static_cast<float>(out.r + glow);
+        out.g = static_cast<float>(out.g + glow);
+        out.b = static_cast<float>(out.b + glow);
+    }
+    return t;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "kelvo/FastWalk.h"
+#include "kelvo/Observer.h"
+#include "kelvo/RayCounts.h"
+#include "velllib/colour.h"
+
+namespace kelvo {
+
+class World;
+
+// The program's per-pixel path: the same pixels, bit for bit, as the view's
+// literal loop over World::trace, from the flattened tree of a FastWalk.
+// Constructed once the World's tree is built; only read afterwards, so any
+// number of threads may trace with it at once, each with its own Scratch.
+class FastTracer {
+public:
+    // What one thread keeps across rows and frames: the next-leaf predictions.
+    // Made once per worker; its contents never change a result, only how fast
+    // it comes.
+    class Scratch;
+
+private:
+    // One surface a chunk's ray reaches, in the wave of its generation.
+    struct PathEntry {
+        Ray ray;
+        FastWalk::Hit hit;
+        int depth = 0;        // the budget this ray was traced with
+        int child = -1;       // its mirrored ray in the next wave, or -1
+        int firstLight = 0;   // its light states in the wave's list
+        Vec3 point;
+        Vec3 normal;
+        vell::Colour colour;
+    };
+    // What becomes of one light at one surface.
+    enum LightState : signed char { LIGHT_AWAY, LIGHT_PENDING, LIGHT_BLOCKED, LIGHT_REACHES };
+    // A ray of a wave's batch: a mirrored ray (into the next wave) or a shadow
+    // ray (into a light state).
+    struct Query {
+        bool mirrored;
+        int target;
+    };
+
+public:
+    class Scratch {
+    public:
+        Scratch() = default;
+
+    private:
+        friend class FastTracer;
+        std::vector<FastWalk::Prediction> predictions;
+        // The leaf of the previous primary ray's origin.
+        int originLeaf = -1;
+        // One chunk of a row's primary rays, their start leaves and hits.
+        std::vector<Ray> rays;
+        std::vector<int> starts;
+        std::vector<FastWalk::Hit> hits;
+        // The waves of a chunk, generation by generation, and each wave's
+        // batch of secondary rays.
+        std::vector<std::vector<PathEntry>> waves;
+        std::vector<std::vector<signed char>> lightStates;
+        std::vector<Query> queries;
+    };
+
+    explicit FastTracer(const World& world);
+
+    // As RayTracer::traceRows: rows [firstRow, endRow) of a width-wide image
+    // into pixels (the first word is row firstRow's), stepping the generator on
+    // from state. counts, when given, grows by the rays walked.
+    void traceRows(const Observer& observer, double pixelWidth, double pixelHeight,
+                   std::uint32_t* pixels, int width, int firstRow, int endRow,
+                   std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
+
+    // The same without packets, each primary ray walked on its own (what
+    // traceRows does where no vector unit is compiled in).
+    void traceRowsOneByOne(const Observer& observer, double pixelWidth, double pixelHeight,
+                           std::uint32_t* pixels, int width, int firstRow, int endRow,
+                           std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
+
+    // The colour of one ray as World::trace gives it, and its distance.
+    double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
+                 RayCounts* counts) const;
+
+    // The vector instruction set the primary rays run on.
+    static const char* instructionSet();
+
+    const FastWalk& walk() const { return walk_; }
+
+private:
+    // As World::shade, the origin's leaf already known.
+    double shade(const Ray& ray, int leaf, vell::Colour& out, int depth, Scratch& scratch,
+                 RayCounts* counts) const;
+    // The rest of World::shade once the nearest-hit query has answered.
+    double shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colour& out, int depth,
+                    Scratch& scratch, RayCounts* counts) const;
+    // The view's loop with the primary rays of each chunk walked in packets.
+    void tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
+                      std::uint32_t* pixels, int width, int firstRow, int endRow,
+                      std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
+    FastWalk::Prediction* predictionsOf(Scratch& scratch) const;
+    // The secondary rays of a chunk's primaries, traced wave by wave in
+    // packets, and every pixel's colour composed back to front.
+    void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
+    // The queries of scratch's rays from their start leaves into its hits: in
+    // packets where compiled in, else one by one.
+    void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
+    // The point and normal of an entry's hit.
+    void surfacePoint(PathEntry& entry) const;
+    // The shading arithmetic in its fixed order, from the mirrored colour and
+    // the lights that reach the point.
+    void compose(const PathEntry& entry, const vell::Colour& mirrored,
+                 const signed char* lights, vell::Colour& out) const;
+
+    struct Light {
+        Vec3 position;
+        vell::Colour colour;
+    };
+
+    const World& world_;
+    FastWalk walk_;
+    std::vector<Light> lights_;
+    float transmission_;
+};
+
+}  // namespace kelvo

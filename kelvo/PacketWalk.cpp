@@ -1,0 +1,253 @@
+#include "kelvo/PacketWalk.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "kelvo/World.h"
+
+// Compiled once per instruction set; the source re-includes itself.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "kelvo/PacketWalk.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace kelvo {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::CappedTag<double, PacketWalk::MAX_WIDTH>;
+using DU = hn::RebindToUnsigned<D>;
+
+int Width() { return static_cast<int>(hn::Lanes(D())); }
+
+const char* InstructionSet() { return hwy::TargetName(HWY_TARGET); }
+
+// One packet of at most Lanes(D) rays. Lanes are grouped by the leaf they
+// stand in; a group is examined with broadcast leaf data, then each of its
+// lanes either ends or steps on. The arithmetic is the scalar walk's, operation
+// for operation: separate multiplies and adds (no fused forms), the same
+// divisions, and predicates with the scalar NaN behaviour.
+void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+            FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    const D d;
+    const DU du;
+    const int n = static_cast<int>(hn::Lanes(d));
+    HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
+    for (int i = 0; i < count; ++i) {
+        for (int c = 0; c < 3; ++c) {
+            lane[c][i] = rays[i].origin[c];
+            lane[3 + c][i] = rays[i].direction[c];
+        }
+    }
+    // Lanes beyond count repeat ray 0 so that they compute harmless values.
+    for (int i = count; i < n; ++i) {
+        for (int c = 0; c < 6; ++c) {
+            lane[c][i] = lane[c][0];
+        }
+    }
+    const auto o0 = hn::Load(d, lane[0]), o1 = hn::Load(d, lane[1]), o2 = hn::Load(d, lane[2]);
+    const auto d0 = hn::Load(d, lane[3]), d1 = hn::Load(d, lane[4]), d2 = hn::Load(d, lane[5]);
+    const auto zero = hn::Zero(d);
+    const auto one = hn::Set(d, 1.0);
+    const auto none = hn::Set(d, -1.0);
+    const auto a = hn::Add(hn::Add(hn::Mul(d0, d0), hn::Mul(d1, d1)), hn::Mul(d2, d2));
+
+    auto t = hn::Set(d, NO_HIT_DISTANCE);
+    auto best = none;
+    auto leaves = zero;
+    auto h0 = zero, h1 = zero, h2 = zero;
+    auto tested = hn::Zero(du);
+    int leafOf[PacketWalk::MAX_WIDTH];
+    HWY_ALIGN double leafLane[PacketWalk::MAX_WIDTH] = {};
+    for (int i = 0; i < count; ++i) {
+        leafOf[i] = startLeaves[i];
+    }
+    unsigned active = (1u << count) - 1u;
+
+    // Masks to lane bits and back.
+    auto bitsOf = [&](auto mask) {
+        uint8_t bytes[8] = {};
+        hn::StoreMaskBits(d, mask, bytes);
+        return static_cast<unsigned>(bytes[0]);
+    };
+
+    while (active != 0) {
+        const int first = __builtin_ctz(active);
+        const int current = leafOf[first];
+        unsigned groupBits = 0;
+        for (int i = 0; i < count; ++i) {
+            leafLane[i] = (active >> i & 1u) && leafOf[i] == current ? 1.0 : 0.0;
+            groupBits |= (leafLane[i] != 0.0 ? 1u : 0u) << i;
+        }
+        const auto group = hn::Eq(hn::Load(d, leafLane), one);
+        const FastWalk::Leaf& l = walk.leaf(current);
+
+        auto find = none;
+        const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
+        for (int j = 0; j < l.obstacleCount; ++j) {
+            const int s = list[j];
+            const auto bit = hn::Set(du, std::uint64_t{1} << s);
+            const auto fresh = hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))),
+                                       group);
+            if (hn::AllFalse(d, fresh)) {
+                continue;
+            }
+            tested = hn::IfThenElse(hn::RebindMask(du, fresh), hn::Or(tested, bit), tested);
+            const FastWalk::Sphere& sphere = walk.sphere(s);
+            const auto e0 = hn::Sub(o0, hn::Set(d, sphere.centre[0]));
+            const auto e1 = hn::Sub(o1, hn::Set(d, sphere.centre[1]));
+            const auto e2 = hn::Sub(o2, hn::Set(d, sphere.centre[2]));
+            const auto b = hn::Add(hn::Add(hn::Mul(e0, d0), hn::Mul(e1, d1)), hn::Mul(e2, d2));
+            const auto k = hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
+                                   hn::Set(d, sphere.radiusSquared));
+            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a, k));
+            // "Not less than" keeps NaN a hit, as the scalar !(disc < 0) does.
+            const auto solved = hn::And(fresh, hn::Not(hn::Lt(disc, zero)));
+            if (hn::AllFalse(d, solved)) {
+                continue;
+            }
+            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a);
+            const auto take = hn::And(solved, hn::And(hn::Gt(u, zero), hn::Lt(u, t)));
+            t = hn::IfThenElse(take, u, t);
+            find = hn::IfThenElse(take, hn::Set(d, static_cast<double>(s)), find);
+        }
+        const auto found = hn::Ge(find, zero);
+        best = hn::IfThenElse(found, find, best);
+        h0 = hn::IfThenElse(found, hn::Add(o0, hn::Mul(t, d0)), h0);
+        h1 = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1);
+        h2 = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2);
+        // Closed containment: a point on a face belongs to the leaf.
+        auto inside = hn::Ge(best, zero);
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0)));
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1)));
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2)));
+        const unsigned doneBits = bitsOf(inside) & groupBits;
+        const unsigned movingBits = groupBits & ~doneBits;
+        leaves = hn::IfThenElse(hn::AndNot(inside, group), hn::Add(leaves, one), leaves);
+
+        HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
+            leavesLane[PacketWalk::MAX_WIDTH];
+        hn::Store(t, d, tLane);
+        hn::Store(best, d, bestLane);
+        hn::Store(leaves, d, leavesLane);
+        for (unsigned bits = doneBits; bits != 0; bits &= bits - 1) {
+            const int i = __builtin_ctz(bits);
+            hits[i] = {static_cast<int>(bestLane[i]), tLane[i], static_cast<int>(leavesLane[i]),
+                       current, 0};
+        }
+        active &= ~doneBits;
+        if (movingBits == 0) {
+            continue;
+        }
+
+        // The exit face: per axis the face ahead, then the sequential choice
+        // of the smallest t without dividing (ties keep the lower axis).
+        const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
+        const auto num0 = hn::Sub(hn::IfThenElse(up0, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
+        const auto num1 = hn::Sub(hn::IfThenElse(up1, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
+        const auto num2 = hn::Sub(hn::IfThenElse(up2, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
+        // d != 0 as "not equal to zero", so that NaN counts as non-zero.
+        const auto use0 = hn::Not(hn::Eq(d0, zero));
+        auto axis = hn::IfThenElse(use0, zero, none);
+        auto numB = num0;
+        auto dB = d0;
+        auto upB = hn::IfThenElse(up0, one, zero);
+        const auto use1 = hn::And(
+            hn::Not(hn::Eq(d1, zero)),
+            hn::Or(hn::Lt(axis, zero),
+                   hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
+                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
+        axis = hn::IfThenElse(use1, one, axis);
+        numB = hn::IfThenElse(use1, num1, numB);
+        dB = hn::IfThenElse(use1, d1, dB);
+        upB = hn::IfThenElse(use1, hn::IfThenElse(up1, one, zero), upB);
+        const auto use2 = hn::And(
+            hn::Not(hn::Eq(d2, zero)),
+            hn::Or(hn::Lt(axis, zero),
+                   hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
+                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
+        axis = hn::IfThenElse(use2, hn::Set(d, 2.0), axis);
+        numB = hn::IfThenElse(use2, num2, numB);
+        dB = hn::IfThenElse(use2, d2, dB);
+        upB = hn::IfThenElse(use2, hn::IfThenElse(up2, one, zero), upB);
+        const auto tt = hn::Div(numB, dB);
+        HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], upLane[PacketWalk::MAX_WIDTH],
+            p[3][PacketWalk::MAX_WIDTH];
+        hn::Store(axis, d, axisLane);
+        hn::Store(upB, d, upLane);
+        hn::Store(hn::Add(hn::Mul(d0, tt), o0), d, p[0]);
+        hn::Store(hn::Add(hn::Mul(d1, tt), o1), d, p[1]);
+        hn::Store(hn::Add(hn::Mul(d2, tt), o2), d, p[2]);
+        for (unsigned bits = movingBits; bits != 0; bits &= bits - 1) {
+            const int i = __builtin_ctz(bits);
+            const int b = static_cast<int>(axisLane[i]);
+            const int f = 3 * static_cast<int>(upLane[i]) + b;
+            if (b < 0 || l.entry[f] < 0) {
+                // Out of the domain: a miss that keeps its last leaf and t.
+                hits[i] = {-1, tLane[i], static_cast<int>(leavesLane[i]), current, 0};
+                active &= ~(1u << i);
+                continue;
+            }
+            const double point[3] = {p[0][i], p[1][i], p[2][i]};
+            leafOf[i] = walk.enter(current, f, point, predictions);
+        }
+    }
+}
+
+void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    const int n = Width();
+    for (int i = 0; i < count; i += n) {
+        Packet(walk, rays + i, startLeaves + i, count - i < n ? count - i : n, hits + i,
+               predictions);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace kelvo
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace kelvo {
+HWY_EXPORT(NearestHits);
+HWY_EXPORT(Width);
+HWY_EXPORT(InstructionSet);
+
+namespace PacketWalk {
+
+void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions);
+}
+
+int width() { return HWY_DYNAMIC_DISPATCH(Width)(); }
+
+const char* instructionSet() { return HWY_DYNAMIC_DISPATCH(InstructionSet)(); }
+
+namespace {
+// Taken before any test narrows the supported sets.
+const std::vector<std::int64_t>& runnableSets() {
+    static const std::vector<std::int64_t> sets = hwy::SupportedAndGeneratedTargets();
+    return sets;
+}
+}  // namespace
+
+int compiledSets() { return static_cast<int>(runnableSets().size()); }
+
+void useOnly(int index) {
+    hwy::SetSupportedTargetsForTest(runnableSets().at(static_cast<std::size_t>(index)));
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+}
+
+void useAll() {
+    hwy::SetSupportedTargetsForTest(0);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+}
+
+}  // namespace PacketWalk
+}  // namespace kelvo
+#endif

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "kelvo/FastWalk.h"
+
+namespace kelvo {
+
+// The nearest-hit queries of several rays at once, one ray per SIMD lane, for
+// the vector instruction set the CPU offers (chosen at run time). Each lane
+// performs exactly the scalar walk's operations in the scalar order, so every
+// answer is the scalar one to the bit. Built only where Google Highway is
+// available (KELVO_PACKETS); elsewhere the tracer walks ray by ray.
+namespace PacketWalk {
+
+// Queries count rays from their start leaves into hits, in packets of
+// width() lanes.
+void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+// Lanes per packet on the chosen instruction set (at most MAX_WIDTH).
+int width();
+// The chosen instruction set's name.
+const char* instructionSet();
+
+inline constexpr int MAX_WIDTH = 8;
+
+// The instruction sets compiled in that this CPU can run, for tests: each
+// call of useOnly(i) makes the calls above run on the i-th of them; useAll()
+// returns to the best.
+int compiledSets();
+void useOnly(int index);
+void useAll();
+
+}  // namespace PacketWalk
+}  // namespace kelvo

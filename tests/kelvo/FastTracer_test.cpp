@@ -1,0 +1,208 @@
+#include "kelvo/FastTracer.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <random>
+#include <vector>
+
+#include "kelvo/PacketWalk.h"
+#include "kelvo/RayTracer.h"
+#include "tree_helpers.h"
+
+namespace kelvo {
+namespace {
+
+using testing::SphereWorld;
+
+// Frames of the scene by the view's literal loop and by the fast tracer,
+// each running its own generator on from the same start.
+TEST(FastTracer, PicturesAreByteIdenticalToTheLiteralLoopAtEverySizeAndFrame) {
+    const Scene& scene = testing::sharedScene();
+    const FastTracer tracer(scene.world);
+    ASSERT_TRUE(tracer.walk().usable());
+    FastTracer::Scratch scratch;  // kept across sizes and frames, as a worker does
+    struct Size {
+        int width, height, frames;
+    };
+#if defined(__SANITIZE_ADDRESS__)
+    const Size sizes[] = {{1, 1, 3}, {37, 23, 3}, {240, 200, 1}, {1000, 3, 2}};
+#else
+    const Size sizes[] = {{1, 1, 3}, {37, 23, 3}, {240, 200, 3}, {1000, 3, 3}};
+#endif
+    for (const Size& size : sizes) {
+        RayTracer view(&scene.world, Scene::makeObserver(), 0);
+        const int client[2] = {size.width, size.height};
+        view.onResize(client);
+        const std::size_t n = static_cast<std::size_t>(size.width) * size.height;
+        std::vector<std::uint32_t> literal(n), fast(n);
+        std::uint32_t literalState = 0xffffffffu, fastState = 0xffffffffu;
+        for (int frame = 0; frame < size.frames; ++frame) {
+            view.traceRows(literal.data(), size.width, 0, size.height, literalState);
+            RayCounts counts;
+            const std::uint32_t start = fastState;
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(),
+                             size.width, 0, size.height, fastState, scratch, &counts);
+            EXPECT_EQ(fast, literal) << size.width << "x" << size.height << " frame " << frame;
+            EXPECT_EQ(fastState, literalState);
+            EXPECT_EQ(counts.primary, n);
+            // Ray by ray, and in packets on every instruction set this CPU runs.
+            std::uint32_t state = start;
+            RayCounts single;
+            tracer.traceRowsOneByOne(view.observer, view.pixelWidth, view.pixelHeight,
+                                     fast.data(), size.width, 0, size.height, state, scratch,
+                                     &single);
+            EXPECT_EQ(fast, literal) << size.width << "x" << size.height << " one by one";
+            EXPECT_EQ(state, literalState);
+            EXPECT_EQ(single.reflected, counts.reflected);
+            EXPECT_EQ(single.shadow, counts.shadow);
+#if defined(KELVO_PACKETS)
+            if (size.width * size.height < 10000) {
+                for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+                    PacketWalk::useOnly(set);
+                    state = start;
+                    tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight,
+                                     fast.data(), size.width, 0, size.height, state, scratch,
+                                     nullptr);
+                    EXPECT_EQ(fast, literal) << PacketWalk::instructionSet();
+                }
+                PacketWalk::useAll();
+            }
+#endif
+        }
+        // Rows traced piecewise give the same picture as all at once.
+        if (size.height > 1) {
+            std::uint32_t state = 0xffffffffu;
+            std::vector<std::uint32_t> whole(n), pieces(n);
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, whole.data(),
+                             size.width, 0, size.height, state, scratch, nullptr);
+            state = 0xffffffffu;
+            const int middle = size.height / 2;
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, pieces.data(),
+                             size.width, 0, middle, state, scratch, nullptr);
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight,
+                             pieces.data() + static_cast<std::size_t>(middle) * size.width,
+                             size.width, middle, size.height, state, scratch, nullptr);
+            EXPECT_EQ(pieces, whole);
+        }
+    }
+}
+
+TEST(FastTracer, CountsTheRaysItWalks) {
+    // A mirror above a lit floor sphere: every ray that hits the mirror walks
+    // one reflected ray until the budget runs out.
+    const Surface mirror{vell::black, vell::black, 1.0f};
+    SphereWorld s({{1.0, {0, 0, 0}}}, &mirror);
+    s.world.buildTree();
+    const FastTracer tracer(s.world);
+    FastTracer::Scratch scratch;
+    RayCounts counts;
+    vell::Colour out;
+    // Straight at the sphere: hit, then the mirrored ray leaves it; 1 reflected.
+    tracer.trace({{0, 0, -5}, {0, 0, 1}}, out, 10, scratch, &counts);
+    EXPECT_EQ(counts.reflected, 1u);
+    EXPECT_EQ(counts.shadow, 0u);
+    // Depth 1: the mirrored ray has no budget and is not walked.
+    tracer.trace({{0, 0, -5}, {0, 0, 1}}, out, 1, scratch, &counts);
+    EXPECT_EQ(counts.reflected, 1u);
+
+    SphereWorld lit({{1.0, {0, 0, 0}}});
+    PointLight light{{0, 5, 0}, vell::white};
+    lit.world.addLight(&light);
+    lit.world.buildTree();
+    const FastTracer litTracer(lit.world);
+    RayCounts litCounts;
+    litTracer.trace({{0, 3, 0}, {0, -1, 0}}, out, 10, scratch, &litCounts);  // faces the light
+    litTracer.trace({{0, -3, 0}, {0, 1, 0}}, out, 10, scratch, &litCounts);  // behind
+    EXPECT_EQ(litCounts.shadow, 1u);
+    EXPECT_EQ(litCounts.reflected, 0u);
+}
+
+// A light exactly on a blocker's surface: the shadow ray meets the blocker
+// at u = 1.0, the light itself, which does not shadow; a light just inside
+// the blocker (u < 1) does.
+TEST(FastTracer, ABlockerTouchingTheLightDoesNotShadow) {
+    // From the top of the unit sphere (0, 1, 0) to a light at (0, 4, 0), the
+    // blocker of radius 1 at (0, 5, 0) is met at exactly u = 1.0.
+    SphereWorld s({{1.0, {0, 0, 0}}, {1.0, {0, 5, 0}}});
+    PointLight touching{{0, 4, 0}, vell::white};
+    s.world.addLight(&touching);
+    s.world.buildTree();
+    const Ray down{{0, 1.5, 0}, {0, -1, 0}};
+
+    STNodeIterator walker(s.world.tree.root);
+    walker.locate({0, 1, 0});
+    double u = 0.0;
+    ASSERT_EQ(World::nearestHit({{0, 1, 0}, {0, 3, 0}}, u, walker, nullptr), s.spheres[1].get());
+    ASSERT_EQ(u, 1.0);
+
+    vell::Colour literal, fast;
+    s.world.trace(down, literal, 10);
+    const FastTracer tracer(s.world);
+    FastTracer::Scratch scratch;
+    tracer.trace(down, fast, 10, scratch, nullptr);
+    EXPECT_EQ(literal.g, 1.0f + 0.05f) << "lit";
+    EXPECT_EQ(fast, literal);
+
+    SphereWorld inside({{1.0, {0, 0, 0}}, {1.0, {0, 5, 0}}});
+    PointLight within{{0, 4.5, 0}, vell::white};
+    inside.world.addLight(&within);
+    inside.world.buildTree();
+    inside.world.trace(down, literal, 10);
+    const FastTracer insideTracer(inside.world);
+    insideTracer.trace(down, fast, 10, scratch, nullptr);
+    EXPECT_EQ(literal.g, 0.05f) << "shadowed";
+    EXPECT_EQ(fast, literal);
+}
+
+// A sphere that counts how often rays are intersected with it.
+class CountedSphere final : public ObstacleSphere {
+public:
+    using ObstacleSphere::ObstacleSphere;
+    const Obstacle* intersect(const Ray& ray, double& t) const override {
+        ++calls;
+        return ObstacleSphere::intersect(ray, t);
+    }
+    mutable int calls = 0;
+};
+
+TEST(FastTracer, TheLiteralQueryIntersectsAnObstacleListedInSeveralLeavesOnce) {
+    // A large sphere cut by the planes of the small ones around it.
+    const Surface& surface = testing::plainSurface;
+    CountedSphere big({2.0, {0, 0, 0}}, &surface);
+    ObstacleSphere a({0.5, {2, 0, 0}}, &surface), b({0.5, {0, 2, 0}}, &surface),
+        c({0.5, {0, 0, -2}}, &surface);
+    World world(0.0f);
+    for (const Obstacle* o : std::initializer_list<const Obstacle*>{&big, &a, &b, &c}) {
+        world.addObstacle(o);
+    }
+    world.buildTree();
+    int listed = 0;
+    std::vector<const STNode*> leaves;
+    testing::collectLeaves(world.tree.root, leaves);
+    for (const STNode* leaf : leaves) {
+        for (const vell::ListNode* n = leaf->obstacles; n != nullptr; n = n->next) {
+            listed += n->item == &big;
+        }
+    }
+    ASSERT_GT(listed, 3);
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> any(-1.0, 1.0);
+    int crossings = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const Ray ray{{any(random) * 6, any(random) * 6, any(random) * 6},
+                      {any(random), any(random), any(random)}};
+        big.calls = 0;
+        STNodeIterator walker(world.tree.root);
+        walker.locate(ray.origin);
+        double t = 0.0;
+        int crossed = 0;
+        World::nearestHit(ray, t, walker, &crossed);
+        EXPECT_LE(big.calls, 1);
+        crossings += crossed > 1 && big.calls == 1;
+    }
+    EXPECT_GT(crossings, 100);
+}
+
+}  // namespace
+}  // namespace kelvo
