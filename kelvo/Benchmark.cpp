@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "kelvo/FastTracer.h"
 #include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/kelvo.h"
@@ -37,7 +38,9 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
 
     RayTracer view(&scene->world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = false;
-    ParallelRows rows(options.threads, literalRows(view));
+    const FastTracer tracer(scene->world);
+    ParallelRows rows(options.threads,
+                      options.literal ? literalRows(view) : fastRows(view, tracer));
     view.rows = &rows;
     view.rayCounts = &result.rays;
     view.createWindow("vell");
@@ -64,7 +67,11 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
                   static_cast<unsigned long long>(perFrame(result.rays.reflected, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.shadow, options.frames)),
                   static_cast<double>(total) / result.seconds / 1e6);
-    return text;
+    std::string report = text;
+    report += "path: ";
+    report += options.literal ? "literal" : std::string("fast, ") + FastTracer::instructionSet();
+    report += "\n";
+    return report;
 }
 
 }  // namespace kelvo

@@ -11,6 +11,8 @@ struct BenchmarkOptions {
     int height = 720;
     long long frames = 30;
     int threads = 1;
+    // Trace with the literal loop instead of the program's fast path.
+    bool literal = false;
 };
 
 struct BenchmarkResult {
@@ -27,9 +29,10 @@ struct BenchmarkResult {
 // client of options.width x options.height (the in-memory one does).
 BenchmarkResult runBenchmark(const BenchmarkOptions& options);
 
-// The three lines of the report, each ending in a line feed: the tree build,
-// the frame rate and the rays per frame (averaged over the frames, rounded)
-// by kind with the rate of all rays. The form is fixed ("1 frames" too), for
+// The four lines of the report, each ending in a line feed: the tree build,
+// the frame rate, the rays per frame (averaged over the frames, rounded) by
+// kind with the rate of all rays, and the path that traced them (with the
+// instruction set the fast path chose at run time). The form is fixed ("1 frames" too), for
 // scripts that read it.
 std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result);
 

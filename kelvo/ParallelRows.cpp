@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfenv>
 
+#include "kelvo/FastTracer.h"
 #include "kelvo/JitterJump.h"
 #include "kelvo/RayTracer.h"
 #include "velllib/app.h"
@@ -26,7 +27,26 @@ private:
     const RayTracer& view_;
 };
 
+class FastRowKernel final : public RowKernel {
+public:
+    FastRowKernel(const RayTracer& view, const FastTracer& tracer) : view_(view), tracer_(tracer) {}
+    void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
+                   std::uint32_t& state, RayCounts* counts) override {
+        tracer_.traceRows(view_.observer, view_.pixelWidth, view_.pixelHeight, pixels, width,
+                          firstRow, endRow, state, scratch_, counts);
+    }
+
+private:
+    const RayTracer& view_;
+    const FastTracer& tracer_;
+    FastTracer::Scratch scratch_;  // this worker's predictions, kept across frames
+};
+
 }  // namespace
+
+RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer) {
+    return [&view, &tracer] { return std::make_unique<FastRowKernel>(view, tracer); };
+}
 
 RowKernelFactory literalRows(const RayTracer& view) {
     return [&view] { return std::make_unique<LiteralRowKernel>(view); };

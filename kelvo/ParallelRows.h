@@ -9,6 +9,7 @@
 
 namespace kelvo {
 
+class FastTracer;
 class RayTracer;
 
 // Traces whole rows of a frame for one worker. Each worker has its own, made
@@ -30,6 +31,10 @@ using RowKernelFactory = std::function<std::unique_ptr<RowKernel>()>;
 // the view's camera and pixel size at every call, so it follows moves and
 // resizes.
 RowKernelFactory literalRows(const RayTracer& view);
+
+// The program's path: the fast tracer, with one scratch per worker, reading
+// the view's camera and pixel size at every call. Same pixels as literalRows.
+RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer);
 
 // The threads the hardware runs at once (at least 1).
 int hardwareThreads();

@@ -1,5 +1,6 @@
 #include "kelvo/appMain.h"
 
+#include "kelvo/FastTracer.h"
 #include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/kelvo.h"
@@ -14,7 +15,9 @@ void appMain(const AppMainOptions& options) {
     Scene scene;
     RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
-    ParallelRows rows(options.threads, literalRows(view));
+    // Frames go through the fast tracer; the literal loop gives the same pixels.
+    const FastTracer tracer(scene.world);
+    ParallelRows rows(options.threads, fastRows(view, tracer));
     view.rows = &rows;
     view.createWindow("vell");
 

@@ -74,16 +74,16 @@ const CLI::Validator FRAME_COUNT(
     },
     "1..1000000000", "frame count");
 
-// The statistics are the headless run's result: a failed write (a full disk, a
+// What a run prints on stdout is its result: a failed write (a full disk, a
 // closed pipe) is a failure, not a success without output.
-bool printOverlay(const std::string& overlay) {
+bool printResult(const std::string& text) {
     errno = 0;
-    const bool written = std::printf("%s\n", overlay.c_str()) >= 0;
+    const bool written = std::fputs(text.c_str(), stdout) >= 0;
     const bool flushed = std::fflush(stdout) == 0;
     if (written && flushed && !std::ferror(stdout)) {
         return true;
     }
-    std::fprintf(stderr, "kelvo: cannot write the statistics to standard output: %s\n",
+    std::fprintf(stderr, "kelvo: cannot write the result to standard output: %s\n",
                  errno != 0 ? std::strerror(errno) : "write error");
     return false;
 }
@@ -116,6 +116,7 @@ int run(int argc, char** argv) {
                  "kelvo"};
     bool headless = false;
     bool benchmark = false;
+    bool literal = false;
     bool noOverlay = false;
     int threads = std::min(kelvo::hardwareThreads(), kelvo::ParallelRows::MAX_THREADS);
     std::string sizeText;
@@ -127,6 +128,9 @@ int run(int argc, char** argv) {
     auto* benchmarkOption = cli.add_flag(
         "--benchmark", benchmark,
         "Time the tree build and frames in memory, camera at rest (default: 1280x720, 30 frames)");
+    auto* literalOption = cli.add_flag(
+        "--literal", literal,
+        "With --benchmark: trace with the reference loop instead of the fast path");
     cli.add_option("--size", sizeText,
                    "Client size WIDTHxHEIGHT (window: initial size; headless default 240x200)")
         ->type_name("WxH");
@@ -142,6 +146,7 @@ int run(int argc, char** argv) {
     auto* overlayOption =
         cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
     outputOption->needs(headlessOption);
+    literalOption->needs(benchmarkOption);
     benchmarkOption->excludes(headlessOption)->excludes(outputOption)->excludes(overlayOption);
 
     try {
@@ -179,6 +184,7 @@ int run(int argc, char** argv) {
             options.frames = frames;
         }
         options.threads = threads;
+        options.literal = literal;
         auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
         if (!platform) {
             std::fprintf(stderr, "kelvo: %s\n", error.c_str());
@@ -190,8 +196,11 @@ int run(int argc, char** argv) {
         if (code != 0) {
             return code;
         }
-        std::fputs(kelvo::benchmarkReport(options, result).c_str(), stdout);
-        return 0;
+        if (vell::stopRequested()) {
+            std::fprintf(stderr, "kelvo: benchmark stopped before its last frame\n");
+            return 128 + vell::stopSignal();
+        }
+        return printResult(kelvo::benchmarkReport(options, result)) ? 0 : EXIT_FAILURE;
     }
 
     std::unique_ptr<vell::Platform> platform;
@@ -243,7 +252,7 @@ int run(int argc, char** argv) {
         return 128 + signal;
     }
     if (headless) {
-        if (!printOverlay(overlay)) {
+        if (!printResult(overlay + "\n")) {
             return EXIT_FAILURE;
         }
         if (!output.empty()) {

@@ -33,16 +33,24 @@ cmp -s "$work/b.png" "$work/t3.png" || fail "3 threads draw other bytes"
 rm -f "$work/t1.png" "$work/t3.png"
 [ -z "$(ls "$work" | grep -v -E '^(a|b|c)\.png$|^out$|^err$')" ] || fail "stray files: $(ls "$work")"
 
-# The benchmark's three lines (the figures are measurements, only their form
+# The benchmark's four lines (the figures are measurements, only their form
 # and the primary rays are fixed).
 "$kelvo" --benchmark --size 64x48 --frames 2 --threads 2 >"$work/out" 2>"$work/err" || fail "benchmark: $(cat "$work/err")"
-[ "$(wc -l <"$work/out")" -eq 3 ] || fail "benchmark prints three lines: $(cat "$work/out")"
+[ "$(wc -l <"$work/out")" -eq 4 ] || fail "benchmark prints four lines: $(cat "$work/out")"
 sed -n 1p "$work/out" | grep -Eq '^tree build: [0-9]+\.[0-9] ms$' || fail "benchmark line 1: $(sed -n 1p "$work/out")"
 sed -n 2p "$work/out" | grep -Eq '^64x48, 2 frames, 2 threads: [0-9]+\.[0-9]{3} s, [0-9]+\.[0-9]{2} fps$' ||
   fail "benchmark line 2: $(sed -n 2p "$work/out")"
 sed -n 3p "$work/out" |
   grep -Eq '^rays per frame: 3072 primary, [0-9]+ reflected, [0-9]+ shadow; [0-9]+\.[0-9]{2} Mrays/s$' ||
   fail "benchmark line 3: $(sed -n 3p "$work/out")"
+sed -n 4p "$work/out" | grep -Eq '^path: fast, [A-Za-z0-9_]+$' || fail "benchmark line 4: $(sed -n 4p "$work/out")"
+# The literal path counts the same rays.
+"$kelvo" --benchmark --literal --size 64x48 --frames 2 --threads 2 >"$work/lit" 2>"$work/err" ||
+  fail "literal benchmark: $(cat "$work/err")"
+[ "$(sed -n 3p "$work/lit" | cut -d';' -f1)" = "$(sed -n 3p "$work/out" | cut -d';' -f1)" ] ||
+  fail "literal and fast paths count other rays: $(sed -n 3p "$work/lit") / $(sed -n 3p "$work/out")"
+sed -n 4p "$work/lit" | grep -qx 'path: literal' || fail "literal benchmark line 4: $(sed -n 4p "$work/lit")"
+rm -f "$work/lit"
 
 expect_usage_error() {
   local what=$1; shift
@@ -74,6 +82,7 @@ expect_usage_error "benchmark zero size" --benchmark --size 0x48
 expect_usage_error "benchmark malformed size" --benchmark --size 64
 expect_usage_error "benchmark and headless" --benchmark --headless
 expect_usage_error "benchmark with output" --benchmark --output "$work/d.png"
+expect_usage_error "literal without benchmark" --headless --literal
 [ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
 
 "$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"

@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "kelvo/FastTracer.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
 
 namespace kelvo {
 namespace {
 
-TEST(Benchmark, ReportReadsAsThreeLines) {
+TEST(Benchmark, ReportReadsAsFourLines) {
     BenchmarkOptions options;
     options.threads = 2;
     BenchmarkResult result;
@@ -18,7 +19,11 @@ TEST(Benchmark, ReportReadsAsThreeLines) {
     EXPECT_EQ(benchmarkReport(options, result),
               "tree build: 2136.4 ms\n"
               "1280x720, 30 frames, 2 threads: 1.234 s, 24.31 fps\n"
-              "rays per frame: 921600 primary, 107812 reflected, 168900 shadow; 29.13 Mrays/s\n");
+              "rays per frame: 921600 primary, 107812 reflected, 168900 shadow; 29.13 Mrays/s\n"
+              "path: fast, " + std::string(FastTracer::instructionSet()) + "\n");
+    options.literal = true;
+    EXPECT_NE(benchmarkReport(options, result).find("Mrays/s\npath: literal\n"), std::string::npos);
+    options.literal = false;
 
     // Per frame is the average, rounded; the form stays the same for one.
     options = {3, 2, 1, 1};
@@ -26,7 +31,8 @@ TEST(Benchmark, ReportReadsAsThreeLines) {
     result.seconds = 0.5;
     EXPECT_EQ(benchmarkReport(options, result).substr(22),
               "3x2, 1 frames, 1 threads: 0.500 s, 2.00 fps\n"
-              "rays per frame: 6 primary, 5 reflected, 0 shadow; 0.00 Mrays/s\n");
+              "rays per frame: 6 primary, 5 reflected, 0 shadow; 0.00 Mrays/s\n"
+              "path: fast, " + std::string(FastTracer::instructionSet()) + "\n");
     options.frames = 4;
     result.rays = {24, 10, 9};
     EXPECT_NE(benchmarkReport(options, result).find("6 primary, 3 reflected, 2 shadow"),
@@ -46,6 +52,16 @@ TEST(Benchmark, DrawsTheFramesOfTheProgramAndCountsTheirRays) {
     EXPECT_GT(result.rays.reflected, 0u) << "the root sphere is a mirror";
     EXPECT_GT(result.rays.shadow, 0u);
     EXPECT_EQ(platform->framesPresented(), 3) << "no frame more, no frame less";
+
+    // The literal loop walks the same rays.
+    options.literal = true;
+    BenchmarkResult literal;
+    auto literalPlatform = vell::MemoryPlatform::open({24, 16}, error);
+    ASSERT_NE(literalPlatform, nullptr) << error;
+    EXPECT_EQ(vell::appEntry(*literalPlatform, [&] { literal = runBenchmark(options); }), 0);
+    EXPECT_EQ(literal.rays.primary, result.rays.primary);
+    EXPECT_EQ(literal.rays.reflected, result.rays.reflected);
+    EXPECT_EQ(literal.rays.shadow, result.rays.shadow);
 }
 
 }  // namespace
