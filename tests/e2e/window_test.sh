@@ -2,7 +2,9 @@
 # End to end with a real window under Xvfb and a small window manager: the
 # window "vell" shows green spheres and the overlay, holding W flies the
 # camera, resizing changes the size line, and closing or a signal ends kelvo
-# with exit code 0.
+# with exit code 0, a signal even in the middle of a long frame. Minimised,
+# on another workspace (jwm) or shaded (openbox) it idles; destroyed from
+# outside it ends as if closed.
 set -uo pipefail
 kelvo=${1:?usage: window_test.sh path/to/kelvo}
 
@@ -118,23 +120,23 @@ if start --size 3000x3000; then
   echo "measured: SIGINT ended a 3000x3000 window in $took ms"
 fi
 
-# Nobody can see the window: it idles. CPU use of kelvo, in percent of one
-# core, over two seconds.
-ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+# Nobody can see the window: it idles. CPU time of kelvo's threads in percent
+# of one core over two seconds. A drawing kelvo takes all the CPU it is given,
+# which on a busy machine may be little, so "seen" is judged against "hidden".
+ran() { cat /proc/"$pid"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%d\n", t / 1e6 }'; }
 cpu() {
   local before after
-  before=$(ticks); sleep 2; after=$(ticks)
-  echo $(( (after - before) * 100 / (2 * $(getconf CLK_TCK)) ))
+  before=$(ran); sleep 2; after=$(ran)
+  echo $(( (after - before) / 20 ))
 }
 idles() {  # what, then the command that hides it, then the one that shows it
   local what=$1 hide=$2 show=$3 hidden shown
   eval "$hide"; sleep 1; hidden=$(cpu)
   eval "$show"; sleep 1; shown=$(cpu)
   echo "measured: $what: CPU $hidden % hidden, $shown % seen again"
-  # A busy machine gives a drawing kelvo less than a core, but an idle one
-  # next to nothing.
   [ "$hidden" -lt 10 ] || fail "$what: $hidden % CPU while nobody can see the window"
-  [ "$shown" -ge 15 ] || fail "$what: only $shown % CPU once seen again (frames stopped?)"
+  [ "$shown" -ge 15 ] && [ "$shown" -gt $(( 3 * hidden )) ] ||
+    fail "$what: only $shown % CPU once seen again (frames stopped?)"
 }
 if start; then
   idles "minimised" "xdotool windowminimize $wid" "wmctrl -i -a $wid"
