@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <typeinfo>
 
 #include "kelvo/ObstacleSphere.h"
@@ -67,19 +68,21 @@ inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, co
 
 }  // namespace
 
+// 32 bytes: two records to a cache line (the build waits mostly on loads of
+// records and memo slots). A record's list length is kept in lists_ just
+// before its first entry; what the literal build would cost is kept apart, and
+// only when it is exact (without bounds).
 struct SpaceTreeMemoBuild::Record {
-    double depth = 1.0;       // average depth with this node at depth 1
-    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
+    double depth = 1.0;  // average depth with this node at depth 1
     std::int32_t children[2] = {NO_RECORD, NO_RECORD};
     std::uint32_t listBegin = 0;
-    std::uint32_t listLength = 0;
     int nodes = 1;
     int elements = 0;
-    std::uint32_t splitFace = 0;
-    std::int16_t height = 1;
-    std::int8_t axis = 0;
+    std::uint32_t splitFace : 24 = 0;
+    std::uint32_t axis : 2 = 0;
+    // Saturates at 63: it is only compared with EXACT_DEPTH_HEIGHT.
+    std::uint32_t height : 6 = 1;
 };
-
 // Records in chunks of fixed size: a record never moves, and growing touches
 // only new memory (page faults were a good part of the build's time).
 struct SpaceTreeMemoBuild::RecordStore {
@@ -180,6 +183,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
     : options_(options), records_(std::make_unique<RecordStore>()) {
+    static_assert(sizeof(Record) == 32);
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
         Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
@@ -188,6 +192,13 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
     }
     std::reverse(entries_.begin(), entries_.end());
     makeFaceTables();
+    for (int a = 0; a < 3; ++a) {
+        // A record holds a split as a 24-bit face index (millions of obstacles,
+        // far beyond what any tree build of this kind can finish).
+        if (faces_[a].size() > (std::size_t{1} << 24)) {
+            throw std::length_error("space tree: too many obstacles for the memoised build");
+        }
+    }
 
     int bits = 1;
     for (int a = 0; a < 3; ++a) {
@@ -216,11 +227,14 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         root[a] = 0;
         root[3 + a] = static_cast<std::uint32_t>(faces_[a].size() - 1);
     }
+    lists_.push_back(static_cast<std::uint32_t>(entries_.size()));
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         lists_.push_back(i);
     }
-    root_ = solve(root, 0, static_cast<std::uint32_t>(entries_.size()), 0);
-    figures_.literalTrialNodes = (*records_)[root_].trialNodes;
+    root_ = solve(root, 1, static_cast<std::uint32_t>(entries_.size()), 0);
+    if (!options_.bounds) {
+        figures_.literalTrialNodes = trialNodes_[static_cast<std::size_t>(root_)];
+    }
 }
 
 SpaceTreeMemoBuild::~SpaceTreeMemoBuild() = default;
@@ -339,13 +353,14 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         // The same region at the other depth parity lists the same entries in
         // reverse order: no need to ask the obstacles again.
         const std::int32_t twin = regionTable_->find(key ^ 1);
+        lists_.push_back(0);  // the list's length, set below
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
         if (twin == NO_RECORD) {
             length = filter(boxOf(region), parentBegin, parentLength);
         } else {
             const Record& t = (*records_)[twin];
-            length = t.listLength;
+            length = listLength(t);
             for (std::uint32_t i = length; i-- > 0;) {
                 const std::uint32_t e = lists_[t.listBegin + i];
                 lists_.push_back(e);
@@ -361,10 +376,11 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
                 lists_.resize(scratch);
             }
         }
+        lists_[begin - 1] = length;
         if (twin != NO_RECORD && length <= 1) {
             // At most one entry reads the same in either order: one sub-problem.
             ++figures_.reuses;
-            lists_.resize(begin);
+            lists_.resize(begin - 1);
             return twin;
         }
         const std::int32_t solved = solve(region, begin, length, parity);
@@ -372,15 +388,17 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         return solved;
     }
 
+    lists_.push_back(0);  // the list's length, set below
     const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
     const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
+    lists_[begin - 1] = length;
     std::string key(reinterpret_cast<const char*>(region), sizeof(Region));
     key.append(reinterpret_cast<const char*>(lists_.data() + begin),
                length * sizeof(std::uint32_t));
     const auto found = fullTable_.find(key);
     if (found != fullTable_.end()) {
         ++figures_.reuses;
-        lists_.resize(begin);
+        lists_.resize(begin - 1);
         return found->second;
     }
     const std::int32_t solved = solve(region, begin, length, parity);
@@ -391,7 +409,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
 bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
                                   std::uint32_t length) const {
     const Record& r = (*records_)[record];
-    if (r.listLength != length) {
+    if (listLength(r) != length) {
         return false;
     }
     for (std::uint32_t i = 0; i < length; ++i) {
@@ -407,7 +425,6 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     ++figures_.subProblems;
     Record result;
     result.listBegin = listBegin;
-    result.listLength = listLength;
     result.elements = static_cast<int>(listLength);
     if (listLength > 0) {
         // A node with a list tries every axis; a leaf keeps the last one tried.
@@ -418,6 +435,7 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     std::uint32_t bestSplitFace = 0;
     int bestAxis = 0;
     std::int32_t best[2] = {NO_RECORD, NO_RECORD};
+    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
 
     // The candidate of every axis first, so that the memo slots of all six
     // trial children can be fetched from memory while the trials run.
@@ -470,7 +488,9 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
             sub[j == 0 ? 3 + a : a] = splitFace;
             trial[j] = child(sub, listBegin, listLength, parity ^ 1);
             const Record& r = (*records_)[trial[j]];
-            result.trialNodes += r.trialNodes;
+            if (!options_.bounds) {
+                trialNodes += trialNodes_[static_cast<std::size_t>(trial[j])];
+            }
             cost += trialTerm(r.nodes, r.elements, r.depth);
             // Every subtree costs at least a bare leaf's term, and rounding is
             // monotone: a trial whose partial cost plus that cannot get strictly
@@ -500,15 +520,21 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         result.nodes = low.nodes + high.nodes + 1;
         result.elements = low.elements + high.elements;
         // Only compared with EXACT_DEPTH_HEIGHT: saturating keeps the record small.
-        result.height = static_cast<std::int16_t>(
-            std::min(1 + std::max<int>(low.height, high.height), 32767));
+        result.height = std::min(1 + std::max<int>(low.height, high.height), 63) & 63;
         if (result.height <= EXACT_DEPTH_HEIGHT) {
             result.depth = ((low.depth + 1.0) + (high.depth + 1.0)) * 0.5;
         } else {
             result.depth = (literalDepth(best[0], 2.0) + literalDepth(best[1], 2.0)) * 0.5;
         }
     }
+    if (!options_.bounds) {
+        trialNodes_.push_back(trialNodes);
+    }
     return records_->push(result);
+}
+
+std::uint32_t SpaceTreeMemoBuild::listLength(const Record& record) const {
+    return lists_[record.listBegin - 1];
 }
 
 double SpaceTreeMemoBuild::literalDepth(std::int32_t record, double depth) const {
@@ -533,7 +559,7 @@ STNode* SpaceTreeMemoBuild::make(std::int32_t record, const STBorderNodes& borde
     node->split = r.splitFace != 0 ? faces_[r.axis][r.splitFace] : 0.0;
     if (r.children[0] == NO_RECORD) {
         // A leaf lists its obstacles in reverse order of its entry list.
-        for (std::uint32_t i = 0; i < r.listLength; ++i) {
+        for (std::uint32_t i = 0; i < listLength(r); ++i) {
             vell::pushFront(node->obstacles,
                             const_cast<Obstacle*>(entries_[lists_[r.listBegin + i]].obstacle));
         }
