@@ -221,6 +221,14 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         regionTable_ = std::make_unique<RegionTable>(bits, capacity);
     }
 
+    // The lists grow with the sub-problems (the scene's 58,000 keep 177,000
+    // words). Reserving what a scene of this size may need takes address space
+    // only, not memory: pages are touched as lists are written, and no growth
+    // copies them (in a fresh process every page costs a fault).
+    {
+        const std::size_t n = entries_.size();
+        lists_.reserve(std::min<std::size_t>(256 * n * n + 1024, std::size_t{1} << 22));
+    }
     // The root: the whole domain and every entry, unfiltered.
     Region root;
     for (int a = 0; a < 3; ++a) {
