@@ -68,12 +68,14 @@ inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, co
 
 }  // namespace
 
-// 32 bytes: two records to a cache line (the build waits mostly on loads of
-// records and memo slots). A record's list length is kept in lists_ just
+// 40 bytes (the build waits mostly on loads of records and memo slots). The
+// memo key is kept here, where a reuse reads anyway, so that a memo slot needs
+// only 8 bytes. A record's list length is kept in lists_ just
 // before its first entry; what the literal build would cost is kept apart, and
 // only when it is exact (without bounds).
 struct SpaceTreeMemoBuild::Record {
     double depth = 1.0;  // average depth with this node at depth 1
+    std::uint64_t key = 0;  // its region key, when keyed by region
     std::int32_t children[2] = {NO_RECORD, NO_RECORD};
     std::uint32_t listBegin = 0;
     int nodes = 1;
@@ -107,10 +109,12 @@ struct SpaceTreeMemoBuild::RecordStore {
     std::size_t count = 0;
 };
 
-// Open addressing over 64-bit keys: six face indices and a depth parity.
+// Open addressing over 64-bit keys: six face indices and a depth parity. A
+// slot holds the record and 32 bits of the key's hash; the key itself is the
+// record's, compared only when the hash bits agree.
 struct SpaceTreeMemoBuild::RegionTable {
     struct Slot {
-        std::uint64_t key;
+        std::uint32_t tag;
         std::int32_t record;
     };
 
@@ -125,52 +129,55 @@ struct SpaceTreeMemoBuild::RegionTable {
         return (k << 1) | static_cast<std::uint64_t>(parity);
     }
 
-    static std::size_t hash(std::uint64_t key) {
+    static std::uint64_t hash(std::uint64_t key) {
         std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 32;
-        return static_cast<std::size_t>(h);
+        return h;
     }
+    static std::uint32_t tagOf(std::uint64_t h) { return static_cast<std::uint32_t>(h >> 32); }
 
-    std::int32_t find(std::uint64_t key) const {
+    std::int32_t find(std::uint64_t key, const RecordStore& records) const {
+        const std::uint64_t h = hash(key);
+        const std::uint32_t tag = tagOf(h);
         const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
             const Slot& s = slots[i];
             if (s.record == NO_RECORD) {
                 return NO_RECORD;
             }
-            if (s.key == key) {
+            if (s.tag == tag && records[s.record].key == key) {
                 return s.record;
             }
         }
     }
 
     void prefetch(std::uint64_t key) const {
-        __builtin_prefetch(&slots[hash(key) & (slots.size() - 1)]);
+        __builtin_prefetch(&slots[static_cast<std::size_t>(hash(key)) & (slots.size() - 1)]);
     }
 
-    void insert(std::uint64_t key, std::int32_t record) {
+    void insert(std::uint64_t key, std::int32_t record, const RecordStore& records) {
         if (2 * (used + 1) > slots.size()) {
             std::vector<Slot> old(slots.size() * 2, Slot{0, NO_RECORD});
             old.swap(slots);
             for (const Slot& s : old) {
                 if (s.record != NO_RECORD) {
-                    place(s.key, s.record);
+                    place(hash(records[s.record].key), s.record);
                 }
             }
         }
-        place(key, record);
+        place(hash(key), record);
         ++used;
     }
 
-    void place(std::uint64_t key, std::int32_t record) {
+    void place(std::uint64_t h, std::int32_t record) {
         const std::size_t mask = slots.size() - 1;
-        std::size_t i = hash(key) & mask;
+        std::size_t i = static_cast<std::size_t>(h) & mask;
         while (slots[i].record != NO_RECORD) {
             i = (i + 1) & mask;
         }
-        slots[i] = {key, record};
+        slots[i] = {tagOf(h), record};
     }
 
     int bits;
@@ -183,7 +190,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
     : options_(options), records_(std::make_unique<RecordStore>()) {
-    static_assert(sizeof(Record) == 32);
+    static_assert(sizeof(Record) == 40);
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
         Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
@@ -345,7 +352,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
                                        std::uint32_t parentLength, int parity) {
     if (figures_.regionKeys) {
         const std::uint64_t key = regionTable_->key(region, parity);
-        const std::int32_t found = regionTable_->find(key);
+        const std::int32_t found = regionTable_->find(key, *records_);
         if (found != NO_RECORD) {
             ++figures_.reuses;
             if (options_.verifyReusedLists) {
@@ -360,7 +367,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         }
         // The same region at the other depth parity lists the same entries in
         // reverse order: no need to ask the obstacles again.
-        const std::int32_t twin = regionTable_->find(key ^ 1);
+        const std::int32_t twin = regionTable_->find(key ^ 1, *records_);
         lists_.push_back(0);  // the list's length, set below
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
@@ -392,7 +399,8 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
             return twin;
         }
         const std::int32_t solved = solve(region, begin, length, parity);
-        regionTable_->insert(key, solved);
+        (*records_)[solved].key = key;
+        regionTable_->insert(key, solved, *records_);
         return solved;
     }
 
