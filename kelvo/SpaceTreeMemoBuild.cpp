@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "kelvo/ObstacleSphere.h"
+#include "velllib/vell_memory.h"
 
 namespace kelvo {
 
@@ -85,28 +86,24 @@ struct SpaceTreeMemoBuild::Record {
     // Saturates at 63: it is only compared with EXACT_DEPTH_HEIGHT.
     std::uint32_t height : 6 = 1;
 };
-// Records in chunks of fixed size: a record never moves, and growing touches
-// only new memory (page faults were a good part of the build's time).
+// Records in one array whose address space is reserved for what a scene of
+// this size may need: pushing never moves a record until that runs out, and
+// only the pages written take memory (large arrays in 2 MiB pages, where the
+// system offers them: page faults were most of the build's time).
 struct SpaceTreeMemoBuild::RecordStore {
-    static constexpr std::size_t CHUNK_BITS = 12;
-    static constexpr std::size_t CHUNK = std::size_t{1} << CHUNK_BITS;
+    explicit RecordStore(std::size_t expected) { records.reserve(expected); }
 
-    Record& operator[](std::int32_t i) {
-        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
-    }
+    Record& operator[](std::int32_t i) { return records[static_cast<std::size_t>(i)]; }
     const Record& operator[](std::int32_t i) const {
-        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+        return records[static_cast<std::size_t>(i)];
     }
     std::int32_t push(const Record& r) {
-        if ((count & (CHUNK - 1)) == 0) {
-            chunks.push_back(std::make_unique<Record[]>(CHUNK));
-        }
-        (*this)[static_cast<std::int32_t>(count)] = r;
-        return static_cast<std::int32_t>(count++);
+        records.push_back(r);
+        return static_cast<std::int32_t>(records.size() - 1);
     }
+    std::size_t count() const { return records.size(); }
 
-    std::vector<std::unique_ptr<Record[]>> chunks;
-    std::size_t count = 0;
+    std::vector<Record, vell::LargeBlockAllocator<Record>> records;
 };
 
 // Open addressing over 64-bit keys: six face indices and a depth parity. A
@@ -159,7 +156,7 @@ struct SpaceTreeMemoBuild::RegionTable {
 
     void insert(std::uint64_t key, std::int32_t record, const RecordStore& records) {
         if (2 * (used + 1) > slots.size()) {
-            std::vector<Slot> old(slots.size() * 2, Slot{0, NO_RECORD});
+            std::vector<Slot, vell::LargeBlockAllocator<Slot>> old(slots.size() * 2, Slot{0, NO_RECORD});
             old.swap(slots);
             for (const Slot& s : old) {
                 if (s.record != NO_RECORD) {
@@ -181,7 +178,7 @@ struct SpaceTreeMemoBuild::RegionTable {
     }
 
     int bits;
-    std::vector<Slot> slots;
+    std::vector<Slot, vell::LargeBlockAllocator<Slot>> slots;
     std::size_t used = 0;
 };
 
@@ -189,7 +186,7 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
     : SpaceTreeMemoBuild(obstacles, Options{}) {}
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
-    : options_(options), records_(std::make_unique<RecordStore>()) {
+    : options_(options) {
     static_assert(sizeof(Record) == 40);
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
@@ -228,12 +225,14 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         regionTable_ = std::make_unique<RegionTable>(bits, capacity);
     }
 
-    // The lists grow with the sub-problems (the scene's 58,000 keep 177,000
-    // words). Reserving what a scene of this size may need takes address space
-    // only, not memory: pages are touched as lists are written, and no growth
-    // copies them (in a fresh process every page costs a fault).
+    // Records and lists grow with the sub-problems (the scene's 37 entries
+    // make 58,000 records and 177,000 list words). Reserving what a scene of
+    // this size may need takes address space, not memory: pages are touched as
+    // they are written, and no growth copies them.
     {
         const std::size_t n = entries_.size();
+        records_ = std::make_unique<RecordStore>(
+            std::min<std::size_t>(64 * n * n + 1024, std::size_t{1} << 22));
         lists_.reserve(std::min<std::size_t>(256 * n * n + 1024, std::size_t{1} << 22));
     }
     // The root: the whole domain and every entry, unfiltered.

@@ -10,6 +10,7 @@
 #include "kelvo/Obstacle.h"
 #include "kelvo/STNode.h"
 #include "velllib/vell_list.h"
+#include "velllib/vell_memory.h"
 
 namespace kelvo {
 
@@ -94,7 +95,7 @@ private:
     std::vector<double> faces_[3];    // per axis, every face value once (by bit pattern)
     std::unique_ptr<RecordStore> records_;
     // Every record's list: its length, then its entry indices in list order.
-    std::vector<std::uint32_t> lists_;
+    std::vector<std::uint32_t, vell::LargeBlockAllocator<std::uint32_t>> lists_;
     std::vector<double> trialNodes_;  // per record, without bounds only
     std::unique_ptr<RegionTable> regionTable_;
     std::unordered_map<std::string, std::int32_t> fullTable_;
