@@ -126,18 +126,22 @@ struct SpaceTreeMemoBuild::RegionTable {
         return (k << 1) | static_cast<std::uint64_t>(parity);
     }
 
+    // The two depth parities of a region hash alike: a sub-problem is looked
+    // up at both, and the second look finds its slot's cache line loaded.
     static std::uint64_t hash(std::uint64_t key) {
-        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+        std::uint64_t h = (key >> 1) * 0x9E3779B97F4A7C15ull;
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 32;
         return h;
     }
-    static std::uint32_t tagOf(std::uint64_t h) { return static_cast<std::uint32_t>(h >> 32); }
+    static std::uint32_t tagOf(std::uint64_t h, std::uint64_t key) {
+        return (static_cast<std::uint32_t>(h >> 32) & ~1u) | static_cast<std::uint32_t>(key & 1);
+    }
 
     std::int32_t find(std::uint64_t key, const RecordStore& records) const {
         const std::uint64_t h = hash(key);
-        const std::uint32_t tag = tagOf(h);
+        const std::uint32_t tag = tagOf(h, key);
         const std::size_t mask = slots.size() - 1;
         for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
             const Slot& s = slots[i];
@@ -160,21 +164,22 @@ struct SpaceTreeMemoBuild::RegionTable {
             old.swap(slots);
             for (const Slot& s : old) {
                 if (s.record != NO_RECORD) {
-                    place(hash(records[s.record].key), s.record);
+                    place(records[s.record].key, s.record);
                 }
             }
         }
-        place(hash(key), record);
+        place(key, record);
         ++used;
     }
 
-    void place(std::uint64_t h, std::int32_t record) {
+    void place(std::uint64_t key, std::int32_t record) {
+        const std::uint64_t h = hash(key);
         const std::size_t mask = slots.size() - 1;
         std::size_t i = static_cast<std::size_t>(h) & mask;
         while (slots[i].record != NO_RECORD) {
             i = (i + 1) & mask;
         }
-        slots[i] = {tagOf(h), record};
+        slots[i] = {tagOf(h, key), record};
     }
 
     int bits;
