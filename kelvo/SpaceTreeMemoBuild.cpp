@@ -4,9 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <typeinfo>
 
 #include "kelvo/ObstacleSphere.h"
+#include "velllib/vell_memory.h"
 
 namespace kelvo {
 
@@ -67,47 +69,49 @@ inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, co
 
 }  // namespace
 
+// 40 bytes (the build waits mostly on loads of records and memo slots). The
+// memo key is kept here, where a reuse reads anyway, so that a memo slot needs
+// only 8 bytes. A record's list length is kept in lists_ just
+// before its first entry; what the literal build would cost is kept apart, and
+// only when it is exact (without bounds).
 struct SpaceTreeMemoBuild::Record {
-    double depth = 1.0;       // average depth with this node at depth 1
-    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
+    double depth = 1.0;  // average depth with this node at depth 1
+    std::uint64_t key = 0;  // its region key, when keyed by region
     std::int32_t children[2] = {NO_RECORD, NO_RECORD};
     std::uint32_t listBegin = 0;
-    std::uint32_t listLength = 0;
     int nodes = 1;
     int elements = 0;
-    std::uint32_t splitFace = 0;
-    std::int16_t height = 1;
-    std::int8_t axis = 0;
+    std::uint32_t splitFace : 24 = 0;
+    std::uint32_t axis : 2 = 0;
+    // Saturates at 63: it is only compared with EXACT_DEPTH_HEIGHT.
+    std::uint32_t height : 6 = 1;
 };
-
-// Records in chunks of fixed size: a record never moves, and growing touches
-// only new memory (page faults were a good part of the build's time).
+// Records in one array whose address space is reserved for what a scene of
+// this size may need: pushing never moves a record until that runs out, and
+// only the pages written take memory (large arrays in 2 MiB pages, where the
+// system offers them: page faults were most of the build's time).
 struct SpaceTreeMemoBuild::RecordStore {
-    static constexpr std::size_t CHUNK_BITS = 12;
-    static constexpr std::size_t CHUNK = std::size_t{1} << CHUNK_BITS;
+    explicit RecordStore(std::size_t expected) { records.reserve(expected); }
 
-    Record& operator[](std::int32_t i) {
-        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
-    }
+    Record& operator[](std::int32_t i) { return records[static_cast<std::size_t>(i)]; }
     const Record& operator[](std::int32_t i) const {
-        return chunks[static_cast<std::size_t>(i) >> CHUNK_BITS][i & (CHUNK - 1)];
+        return records[static_cast<std::size_t>(i)];
     }
     std::int32_t push(const Record& r) {
-        if ((count & (CHUNK - 1)) == 0) {
-            chunks.push_back(std::make_unique<Record[]>(CHUNK));
-        }
-        (*this)[static_cast<std::int32_t>(count)] = r;
-        return static_cast<std::int32_t>(count++);
+        records.push_back(r);
+        return static_cast<std::int32_t>(records.size() - 1);
     }
+    std::size_t count() const { return records.size(); }
 
-    std::vector<std::unique_ptr<Record[]>> chunks;
-    std::size_t count = 0;
+    std::vector<Record, vell::LargeBlockAllocator<Record>> records;
 };
 
-// Open addressing over 64-bit keys: six face indices and a depth parity.
+// Open addressing over 64-bit keys: six face indices and a depth parity. A
+// slot holds the record and 32 bits of the key's hash; the key itself is the
+// record's, compared only when the hash bits agree.
 struct SpaceTreeMemoBuild::RegionTable {
     struct Slot {
-        std::uint64_t key;
+        std::uint32_t tag;
         std::int32_t record;
     };
 
@@ -122,38 +126,45 @@ struct SpaceTreeMemoBuild::RegionTable {
         return (k << 1) | static_cast<std::uint64_t>(parity);
     }
 
-    static std::size_t hash(std::uint64_t key) {
-        std::uint64_t h = key * 0x9E3779B97F4A7C15ull;
+    // The two depth parities of a region hash alike: a sub-problem is looked
+    // up at both, and the second look finds its slot's cache line loaded.
+    static std::uint64_t hash(std::uint64_t key) {
+        std::uint64_t h = (key >> 1) * 0x9E3779B97F4A7C15ull;
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 32;
-        return static_cast<std::size_t>(h);
+        return h;
+    }
+    static std::uint32_t tagOf(std::uint64_t h, std::uint64_t key) {
+        return (static_cast<std::uint32_t>(h >> 32) & ~1u) | static_cast<std::uint32_t>(key & 1);
     }
 
-    std::int32_t find(std::uint64_t key) const {
+    std::int32_t find(std::uint64_t key, const RecordStore& records) const {
+        const std::uint64_t h = hash(key);
+        const std::uint32_t tag = tagOf(h, key);
         const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
             const Slot& s = slots[i];
             if (s.record == NO_RECORD) {
                 return NO_RECORD;
             }
-            if (s.key == key) {
+            if (s.tag == tag && records[s.record].key == key) {
                 return s.record;
             }
         }
     }
 
     void prefetch(std::uint64_t key) const {
-        __builtin_prefetch(&slots[hash(key) & (slots.size() - 1)]);
+        __builtin_prefetch(&slots[static_cast<std::size_t>(hash(key)) & (slots.size() - 1)]);
     }
 
-    void insert(std::uint64_t key, std::int32_t record) {
+    void insert(std::uint64_t key, std::int32_t record, const RecordStore& records) {
         if (2 * (used + 1) > slots.size()) {
-            std::vector<Slot> old(slots.size() * 2, Slot{0, NO_RECORD});
+            std::vector<Slot, vell::LargeBlockAllocator<Slot>> old(slots.size() * 2, Slot{0, NO_RECORD});
             old.swap(slots);
             for (const Slot& s : old) {
                 if (s.record != NO_RECORD) {
-                    place(s.key, s.record);
+                    place(records[s.record].key, s.record);
                 }
             }
         }
@@ -162,16 +173,17 @@ struct SpaceTreeMemoBuild::RegionTable {
     }
 
     void place(std::uint64_t key, std::int32_t record) {
+        const std::uint64_t h = hash(key);
         const std::size_t mask = slots.size() - 1;
-        std::size_t i = hash(key) & mask;
+        std::size_t i = static_cast<std::size_t>(h) & mask;
         while (slots[i].record != NO_RECORD) {
             i = (i + 1) & mask;
         }
-        slots[i] = {key, record};
+        slots[i] = {tagOf(h, key), record};
     }
 
     int bits;
-    std::vector<Slot> slots;
+    std::vector<Slot, vell::LargeBlockAllocator<Slot>> slots;
     std::size_t used = 0;
 };
 
@@ -179,7 +191,8 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
     : SpaceTreeMemoBuild(obstacles, Options{}) {}
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
-    : options_(options), records_(std::make_unique<RecordStore>()) {
+    : options_(options) {
+    static_assert(sizeof(Record) == 40);
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
         Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
@@ -188,6 +201,13 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
     }
     std::reverse(entries_.begin(), entries_.end());
     makeFaceTables();
+    for (int a = 0; a < 3; ++a) {
+        // A record holds a split as a 24-bit face index (millions of obstacles,
+        // far beyond what any tree build of this kind can finish).
+        if (faces_[a].size() > (std::size_t{1} << 24)) {
+            throw std::length_error("space tree: too many obstacles for the memoised build");
+        }
+    }
 
     int bits = 1;
     for (int a = 0; a < 3; ++a) {
@@ -210,17 +230,30 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         regionTable_ = std::make_unique<RegionTable>(bits, capacity);
     }
 
+    // Records and lists grow with the sub-problems (the scene's 37 entries
+    // make 58,000 records and 177,000 list words). Reserving what a scene of
+    // this size may need takes address space, not memory: pages are touched as
+    // they are written, and no growth copies them.
+    {
+        const std::size_t n = entries_.size();
+        records_ = std::make_unique<RecordStore>(
+            std::min<std::size_t>(64 * n * n + 1024, std::size_t{1} << 22));
+        lists_.reserve(std::min<std::size_t>(256 * n * n + 1024, std::size_t{1} << 22));
+    }
     // The root: the whole domain and every entry, unfiltered.
     Region root;
     for (int a = 0; a < 3; ++a) {
         root[a] = 0;
         root[3 + a] = static_cast<std::uint32_t>(faces_[a].size() - 1);
     }
+    lists_.push_back(static_cast<std::uint32_t>(entries_.size()));
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         lists_.push_back(i);
     }
-    root_ = solve(root, 0, static_cast<std::uint32_t>(entries_.size()), 0);
-    figures_.literalTrialNodes = (*records_)[root_].trialNodes;
+    root_ = solve(root, 1, static_cast<std::uint32_t>(entries_.size()), 0);
+    if (!options_.bounds) {
+        figures_.literalTrialNodes = trialNodes_[static_cast<std::size_t>(root_)];
+    }
 }
 
 SpaceTreeMemoBuild::~SpaceTreeMemoBuild() = default;
@@ -323,7 +356,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
                                        std::uint32_t parentLength, int parity) {
     if (figures_.regionKeys) {
         const std::uint64_t key = regionTable_->key(region, parity);
-        const std::int32_t found = regionTable_->find(key);
+        const std::int32_t found = regionTable_->find(key, *records_);
         if (found != NO_RECORD) {
             ++figures_.reuses;
             if (options_.verifyReusedLists) {
@@ -338,14 +371,15 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
         }
         // The same region at the other depth parity lists the same entries in
         // reverse order: no need to ask the obstacles again.
-        const std::int32_t twin = regionTable_->find(key ^ 1);
+        const std::int32_t twin = regionTable_->find(key ^ 1, *records_);
+        lists_.push_back(0);  // the list's length, set below
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
         if (twin == NO_RECORD) {
             length = filter(boxOf(region), parentBegin, parentLength);
         } else {
             const Record& t = (*records_)[twin];
-            length = t.listLength;
+            length = listLength(t);
             for (std::uint32_t i = length; i-- > 0;) {
                 const std::uint32_t e = lists_[t.listBegin + i];
                 lists_.push_back(e);
@@ -361,26 +395,30 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
                 lists_.resize(scratch);
             }
         }
+        lists_[begin - 1] = length;
         if (twin != NO_RECORD && length <= 1) {
             // At most one entry reads the same in either order: one sub-problem.
             ++figures_.reuses;
-            lists_.resize(begin);
+            lists_.resize(begin - 1);
             return twin;
         }
         const std::int32_t solved = solve(region, begin, length, parity);
-        regionTable_->insert(key, solved);
+        (*records_)[solved].key = key;
+        regionTable_->insert(key, solved, *records_);
         return solved;
     }
 
+    lists_.push_back(0);  // the list's length, set below
     const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
     const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
+    lists_[begin - 1] = length;
     std::string key(reinterpret_cast<const char*>(region), sizeof(Region));
     key.append(reinterpret_cast<const char*>(lists_.data() + begin),
                length * sizeof(std::uint32_t));
     const auto found = fullTable_.find(key);
     if (found != fullTable_.end()) {
         ++figures_.reuses;
-        lists_.resize(begin);
+        lists_.resize(begin - 1);
         return found->second;
     }
     const std::int32_t solved = solve(region, begin, length, parity);
@@ -391,7 +429,7 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
 bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
                                   std::uint32_t length) const {
     const Record& r = (*records_)[record];
-    if (r.listLength != length) {
+    if (listLength(r) != length) {
         return false;
     }
     for (std::uint32_t i = 0; i < length; ++i) {
@@ -407,7 +445,6 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     ++figures_.subProblems;
     Record result;
     result.listBegin = listBegin;
-    result.listLength = listLength;
     result.elements = static_cast<int>(listLength);
     if (listLength > 0) {
         // A node with a list tries every axis; a leaf keeps the last one tried.
@@ -418,6 +455,7 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     std::uint32_t bestSplitFace = 0;
     int bestAxis = 0;
     std::int32_t best[2] = {NO_RECORD, NO_RECORD};
+    double trialNodes = 1.0;  // nodes the literal build makes for this sub-problem
 
     // The candidate of every axis first, so that the memo slots of all six
     // trial children can be fetched from memory while the trials run.
@@ -470,7 +508,9 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
             sub[j == 0 ? 3 + a : a] = splitFace;
             trial[j] = child(sub, listBegin, listLength, parity ^ 1);
             const Record& r = (*records_)[trial[j]];
-            result.trialNodes += r.trialNodes;
+            if (!options_.bounds) {
+                trialNodes += trialNodes_[static_cast<std::size_t>(trial[j])];
+            }
             cost += trialTerm(r.nodes, r.elements, r.depth);
             // Every subtree costs at least a bare leaf's term, and rounding is
             // monotone: a trial whose partial cost plus that cannot get strictly
@@ -500,15 +540,21 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
         result.nodes = low.nodes + high.nodes + 1;
         result.elements = low.elements + high.elements;
         // Only compared with EXACT_DEPTH_HEIGHT: saturating keeps the record small.
-        result.height = static_cast<std::int16_t>(
-            std::min(1 + std::max<int>(low.height, high.height), 32767));
+        result.height = std::min(1 + std::max<int>(low.height, high.height), 63) & 63;
         if (result.height <= EXACT_DEPTH_HEIGHT) {
             result.depth = ((low.depth + 1.0) + (high.depth + 1.0)) * 0.5;
         } else {
             result.depth = (literalDepth(best[0], 2.0) + literalDepth(best[1], 2.0)) * 0.5;
         }
     }
+    if (!options_.bounds) {
+        trialNodes_.push_back(trialNodes);
+    }
     return records_->push(result);
+}
+
+std::uint32_t SpaceTreeMemoBuild::listLength(const Record& record) const {
+    return lists_[record.listBegin - 1];
 }
 
 double SpaceTreeMemoBuild::literalDepth(std::int32_t record, double depth) const {
@@ -533,7 +579,7 @@ STNode* SpaceTreeMemoBuild::make(std::int32_t record, const STBorderNodes& borde
     node->split = r.splitFace != 0 ? faces_[r.axis][r.splitFace] : 0.0;
     if (r.children[0] == NO_RECORD) {
         // A leaf lists its obstacles in reverse order of its entry list.
-        for (std::uint32_t i = 0; i < r.listLength; ++i) {
+        for (std::uint32_t i = 0; i < listLength(r); ++i) {
             vell::pushFront(node->obstacles,
                             const_cast<Obstacle*>(entries_[lists_[r.listBegin + i]].obstacle));
         }

@@ -10,6 +10,7 @@
 #include "kelvo/Obstacle.h"
 #include "kelvo/STNode.h"
 #include "velllib/vell_list.h"
+#include "velllib/vell_memory.h"
 
 namespace kelvo {
 
@@ -45,8 +46,8 @@ public:
         long long touchesBoxCalls = 0;
         long long boundedTrials = 0;  // trials cut short by the bound
         long long listMismatches = 0; // verifyReusedLists: reuses whose list differed
-        // Nodes the literal build would make, trial subtrees included (exact
-        // without bounds, a lower bound with them): what the literal build costs.
+        // Nodes the literal build would make, trial subtrees included: what the
+        // literal build costs. Counted only without bounds (0 with them).
         double literalTrialNodes = 0.0;
     };
 
@@ -83,6 +84,7 @@ private:
     std::uint32_t filter(const Box& box, std::uint32_t parentBegin, std::uint32_t parentLength);
     bool touches(const Entry& entry, const Box& box);
     Box boxOf(const Region& region) const;
+    std::uint32_t listLength(const Record& record) const;
     bool sameList(std::int32_t record, std::uint32_t begin, std::uint32_t length) const;
     double literalDepth(std::int32_t record, double depth) const;
     STNode* make(std::int32_t record, const STBorderNodes& border) const;
@@ -92,7 +94,9 @@ private:
     std::vector<Entry> entries_;      // in root list order
     std::vector<double> faces_[3];    // per axis, every face value once (by bit pattern)
     std::unique_ptr<RecordStore> records_;
-    std::vector<std::uint32_t> lists_;  // every record's list, entry indices in list order
+    // Every record's list: its length, then its entry indices in list order.
+    std::vector<std::uint32_t, vell::LargeBlockAllocator<std::uint32_t>> lists_;
+    std::vector<double> trialNodes_;  // per record, without bounds only
     std::unique_ptr<RegionTable> regionTable_;
     std::unordered_map<std::string, std::int32_t> fullTable_;
     std::int32_t root_ = -1;

@@ -3,9 +3,15 @@
 // counter from the monotonic clock.
 
 #include <chrono>
+#include <cstdlib>
 #include <new>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include "velllib/vell_list.h"
+#include "velllib/vell_memory.h"
 #include "velllib/vell_time.h"
 
 namespace vell {
@@ -28,6 +34,26 @@ BlockSource& runtimeBlockSource() {
     static RuntimeBlockSource source;
     return source;
 }
+
+void* acquireLargeBlock(std::size_t bytes) {
+#ifdef __linux__
+    // Whole 2 MiB pages: the kernel backs a range with a huge page only where
+    // it covers one completely.
+    constexpr std::size_t HUGE_PAGE = std::size_t{1} << 21;
+    const std::size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* block = nullptr;
+    if (rounded < bytes || posix_memalign(&block, HUGE_PAGE, rounded) != 0) {
+        return nullptr;
+    }
+    // Only advice: where huge pages are off, the block is ordinary memory.
+    madvise(block, rounded, MADV_HUGEPAGE);
+    return block;
+#else
+    return std::malloc(bytes);
+#endif
+}
+
+void releaseLargeBlock(void* block, std::size_t) { std::free(block); }
 
 std::uint32_t systemMilliseconds() {
     using namespace std::chrono;

@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cstdlib>
+
 #include "velllib/vell_list.h"
+#include "velllib/vell_memory.h"
 #include "velllib/vell_time.h"
 
 namespace vell {
@@ -24,6 +27,11 @@ BlockSource& runtimeBlockSource() {
     static GlobalBlockSource source;
     return source;
 }
+
+// Large pages on Windows need a privilege the program does not ask for.
+void* acquireLargeBlock(std::size_t bytes) { return std::malloc(bytes); }
+
+void releaseLargeBlock(void* block, std::size_t) { std::free(block); }
 
 std::uint32_t systemMilliseconds() {
     return static_cast<std::uint32_t>(timeGetTime());
