@@ -89,6 +89,9 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
     // per thread.
     std::fenv_t environment;
     std::fegetenv(&environment);
+    // Set on its own as well: MinGW's environment does not carry the SSE
+    // rounding mode.
+    const int rounding = std::fegetround();
 
 #pragma omp parallel num_threads(threads())
     {
@@ -97,6 +100,7 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
         // this frame only.
         Worker& worker = *workers_[static_cast<std::size_t>(omp_get_thread_num())];
         std::fesetenv(&environment);
+        std::fesetround(rounding);
         vell::NodePool* previousPool = vell::setCurrentPool(&worker.pool);
         RayCounts* rowCounts = counts != nullptr ? &worker.counts : nullptr;
 
