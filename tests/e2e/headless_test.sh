@@ -102,7 +102,12 @@ grep -q -- "--headless" "$work/err" || fail "no display: message names --headles
 "$kelvo" --headless --size 40x30 >/dev/full 2>"$work/err"
 code=$?
 [ "$code" -eq 1 ] || fail "stdout on a full disk: exit $code, wanted 1"
-grep -q "standard output" "$work/err" || fail "stdout on a full disk: message: $(cat "$work/err")"
+# (Under Wine a pipe through the wrapper's CR LF filter stands between the
+# program and the full disk: there only the failure itself is checked.)
+case "$kelvo" in
+  *wine*) ;;
+  *) grep -q "standard output" "$work/err" || fail "stdout on a full disk: message: $(cat "$work/err")" ;;
+esac
 
 # Short of memory for the back buffer: no buffer, nothing drawn, the run still
 # ends normally. (A sanitizer build reserves far more address space than this
