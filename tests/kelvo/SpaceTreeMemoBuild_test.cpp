@@ -278,25 +278,6 @@ public:
     using ObstacleSphere::ObstacleSphere;
 };
 
-// An obstacle with faces on x only (its box reaches beyond the domain on y, z).
-class Slab final : public ObstacleBase {
-public:
-    Slab(double lo, double hi) : ObstacleBase(&testing::plainSurface), lo_(lo), hi_(hi) {}
-    const Obstacle* intersectInterval(const Ray&, double&, double&) const override { return nullptr; }
-    const Obstacle* intersect(const Ray&, double&) const override { return nullptr; }
-    void normalAt(const Ray&, const Vec3&, Vec3&) const override {}
-    double distanceToLine(const Ray&) const override { return 0.0; }
-    Box& boundingBox(Box& out) const override {
-        Obstacle::boundingBox(out);
-        out.min(0) = lo_;
-        out.max(0) = hi_;
-        return out;
-    }
-
-private:
-    double lo_, hi_;
-};
-
 TEST(SpaceTreeMemoBuild, ObstaclesThatMayNotShrinkWithTheirRegionUseFullKeys) {
     const Surface* surface = &testing::plainSurface;
     // A sphere so small that its box has no room around the centre, another
@@ -304,7 +285,7 @@ TEST(SpaceTreeMemoBuild, ObstaclesThatMayNotShrinkWithTheirRegionUseFullKeys) {
     ObstacleSphere a({1.0, {0, 0, 0}}, surface), b({0.5, {1, 0.5, 0}}, surface);
     ObstacleSphere speck({1e-17, {1.0, 0.25, 0.5}}, surface);
     MarkedSphere marked({0.75, {0.5, 0, 0.25}}, surface);
-    const Slab slab(-0.5, 1.5);
+    const testing::Slab slab(-0.5, 1.5);
     const std::vector<std::vector<const Obstacle*>> scenes = {
         {&a, &b}, {&a, &speck, &b}, {&a, &marked, &b}, {&slab, &a, &b}, {&slab, &speck}};
     for (std::size_t i = 0; i < scenes.size(); ++i) {

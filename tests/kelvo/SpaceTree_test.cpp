@@ -79,30 +79,10 @@ TEST(SpaceTree, SingleUnitSphereIsAChainOfSixSplits) {
     EXPECT_EQ(node->border.bounds(), unit);
 }
 
-// An obstacle that only has faces on x: its box spans all of y and z beyond
-// the tree's domain, so only x offers candidates.
-class Slab final : public ObstacleBase {
-public:
-    Slab(double lo, double hi) : ObstacleBase(&testing::plainSurface), lo_(lo), hi_(hi) {}
-    const Obstacle* intersectInterval(const Ray&, double&, double&) const override { return nullptr; }
-    const Obstacle* intersect(const Ray&, double&) const override { return nullptr; }
-    void normalAt(const Ray&, const Vec3&, Vec3&) const override {}
-    double distanceToLine(const Ray&) const override { return 0.0; }
-    Box& boundingBox(Box& out) const override {
-        Obstacle::boundingBox(out);
-        out.min(0) = lo_;
-        out.max(0) = hi_;
-        return out;
-    }
-
-private:
-    double lo_, hi_;
-};
-
 TEST(SpaceTree, EqualCandidatesGoToTheFaceMetFirstInBuildOrder) {
     // The build list reverses the World's list, which reverses the order of
     // addition: the slab added first offers its faces first.
-    const Slab left(-3, -1), right(1, 3);
+    const testing::Slab left(-3, -1), right(1, 3);
     for (const bool leftFirst : {true, false}) {
         World world(0.0f);
         world.addObstacle(leftFirst ? &left : &right);
@@ -113,7 +93,7 @@ TEST(SpaceTree, EqualCandidatesGoToTheFaceMetFirstInBuildOrder) {
         EXPECT_EQ(world.tree.root->split, leftFirst ? -1.0 : 1.0);
     }
     // Min before max: a slab centred on the origin splits at its min.
-    const Slab centred(-2, 2);
+    const testing::Slab centred(-2, 2);
     World world(0.0f);
     world.addObstacle(&centred);
     world.buildTree();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "kelvo/ObstacleBase.h"
 #include "kelvo/ObstacleSphere.h"
 #include "kelvo/World.h"
 
@@ -36,6 +37,26 @@ inline void collectLeaves(const STNode* node, std::vector<const STNode*>& out) {
     collectLeaves(node->children[0], out);
     collectLeaves(node->children[1], out);
 }
+
+// An obstacle that only has faces on x: its box spans all of y and z beyond
+// the tree's domain, so only x offers candidates.
+class Slab final : public ObstacleBase {
+public:
+    Slab(double lo, double hi) : ObstacleBase(&plainSurface), lo_(lo), hi_(hi) {}
+    const Obstacle* intersectInterval(const Ray&, double&, double&) const override { return nullptr; }
+    const Obstacle* intersect(const Ray&, double&) const override { return nullptr; }
+    void normalAt(const Ray&, const Vec3&, Vec3&) const override {}
+    double distanceToLine(const Ray&) const override { return 0.0; }
+    Box& boundingBox(Box& out) const override {
+        Obstacle::boundingBox(out);
+        out.min(0) = lo_;
+        out.max(0) = hi_;
+        return out;
+    }
+
+private:
+    double lo_, hi_;
+};
 
 }  // namespace kelvo::testing
 
