@@ -2,7 +2,7 @@
 
 #include "kelvo/FastTracer.h"
 #include "kelvo/ParallelRows.h"
-#include "kelvo/RayTracer.h"
+#include "kelvo/Viewer.h"
 #include "kelvo/kelvo.h"
 #include "velllib/app.h"
 
@@ -13,7 +13,7 @@ void appMain(const AppMainOptions& options) {
     // World, light, surfaces, the 37 spheres and the tree, with the pool
     // compacted after the spheres are in and again after the build.
     Scene scene;
-    RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    Viewer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
     // Frames go through the fast tracer; the literal loop gives the same pixels.
     const FastTracer tracer(scene.world);
