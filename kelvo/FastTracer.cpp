@@ -103,14 +103,16 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             scratch.rays.resize(CHUNK);
             scratch.starts.resize(CHUNK);
             scratch.hits.resize(CHUNK);
+            double u[CHUNK], v[CHUNK];
             for (int i = 0; i < n; ++i) {
                 const int x = x0 + i;
                 const int r1 = RayTracer::nextJitter(state);
-                const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+                u[i] = (x + r1 * JITTER_SCALE) * pixelWidth;
                 const int r2 = RayTracer::nextJitter(state);
-                const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
-                const double point[2] = {u, v};
-                observer.rayThrough(point, scratch.rays[i]);
+                v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
+            }
+            PacketWalk::raysThrough(observer, u, v, n, scratch.rays.data());
+            for (int i = 0; i < n; ++i) {
                 const Vec3& origin = scratch.rays[i].origin;
                 scratch.originLeaf = scratch.originLeaf >= 0
                                          ? walk_.locateNear(scratch.originLeaf, origin)

@@ -198,6 +198,47 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
     }
 }
 
+// Camera::rayThrough per lane: the same products and sums in the same order
+// (the third axis times zero included, which keeps its NaN and signed-zero
+// behaviour), one square root and one division per ray.
+void RaysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {
+    const D d;
+    const int n = static_cast<int>(hn::Lanes(d));
+    const auto zero = hn::Zero(d);
+    HWY_ALIGN double uLane[PacketWalk::MAX_WIDTH], vLane[PacketWalk::MAX_WIDTH];
+    HWY_ALIGN double q[3][PacketWalk::MAX_WIDTH], dir[3][PacketWalk::MAX_WIDTH];
+    for (int first = 0; first < count; first += n) {
+        const int m = count - first < n ? count - first : n;
+        for (int i = 0; i < n; ++i) {
+            uLane[i] = u[first + (i < m ? i : 0)];
+            vLane[i] = v[first + (i < m ? i : 0)];
+        }
+        const auto uu = hn::Load(d, uLane);
+        const auto vv = hn::Load(d, vLane);
+        hn::Vec<D> qc[3], dc[3];
+        for (int c = 0; c < 3; ++c) {
+            const auto across =
+                hn::Add(hn::Add(hn::Mul(hn::Set(d, camera.screenAxes[c][0]), uu),
+                                hn::Mul(hn::Set(d, camera.screenAxes[c][1]), vv)),
+                        hn::Mul(hn::Set(d, camera.screenAxes[c][2]), zero));
+            qc[c] = hn::Add(hn::Set(d, camera.screenOrigin[c]), across);
+            dc[c] = hn::Sub(qc[c], hn::Set(d, camera.position[c]));
+        }
+        const auto length = hn::Sqrt(
+            hn::Add(hn::Add(hn::Mul(dc[0], dc[0]), hn::Mul(dc[1], dc[1])), hn::Mul(dc[2], dc[2])));
+        const auto scale = hn::Div(hn::Set(d, 1.0), length);
+        for (int c = 0; c < 3; ++c) {
+            hn::Store(qc[c], d, q[c]);
+            hn::Store(hn::Mul(dc[c], scale), d, dir[c]);
+        }
+        for (int i = 0; i < m; ++i) {
+            Ray& ray = out[first + i];
+            ray.origin = {q[0][i], q[1][i], q[2][i]};
+            ray.direction = {dir[0][i], dir[1][i], dir[2][i]};
+        }
+    }
+}
+
 void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     const int n = Width();
@@ -214,6 +255,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace kelvo {
 HWY_EXPORT(NearestHits);
+HWY_EXPORT(RaysThrough);
 HWY_EXPORT(Width);
 HWY_EXPORT(InstructionSet);
 
@@ -222,6 +264,10 @@ namespace PacketWalk {
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions);
+}
+
+void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {
+    HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, out);
 }
 
 int width() { return HWY_DYNAMIC_DISPATCH(Width)(); }

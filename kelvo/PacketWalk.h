@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kelvo/Camera.h"
 #include "kelvo/FastWalk.h"
 
 namespace kelvo {
@@ -15,6 +16,9 @@ namespace PacketWalk {
 // width() lanes.
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+// The camera's rays through count image-plane points (u[i], v[i]), as
+// Camera::rayThrough makes them, to the bit, width() at a time.
+void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out);
 // Lanes per packet on the chosen instruction set (at most MAX_WIDTH).
 int width();
 // The chosen instruction set's name.
