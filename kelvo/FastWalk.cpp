@@ -126,17 +126,18 @@ int FastWalk::locateNear(int leaf, const Vec3& point) const {
     return inside ? leaf : locate(point);
 }
 
-std::uint32_t FastWalk::testedFaces(int entry, int leaf) const {
+void FastWalk::predict(int entry, int leaf, Prediction& guess) const {
     // The descent from entry tests exactly the leaf's links inside entry's
     // subtree (the deepest link per side and axis is the tightest test).
-    std::uint32_t faces = 0;
-    for (int f = 0; f < 6; ++f) {
-        const int link = leaves_[leaf].link[f];
-        if (link >= entry && link < subtreeEnd_[entry]) {
-            faces |= 1u << f;
-        }
+    const double infinity = std::numeric_limits<double>::infinity();
+    const Leaf& l = leaves_[leaf];
+    for (int i = 0; i < 3; ++i) {
+        const int low = l.link[i];
+        const int high = l.link[3 + i];
+        guess.low[i] = low >= entry && low < subtreeEnd_[entry] ? l.face[i] : -infinity;
+        guess.high[i] = high >= entry && high < subtreeEnd_[entry] ? l.face[3 + i] : infinity;
     }
-    return faces;
+    guess.leaf = leaf;
 }
 
 int FastWalk::next(const Ray& ray, int leaf, Prediction* predictions) const {
@@ -175,24 +176,15 @@ int FastWalk::enter(int leaf, int f, const double p[3], Prediction* predictions)
         return descend(entry, {p[0], p[1], p[2]});
     }
     Prediction& guess = predictions[leaf * 6 + f];
-    if (guess.leaf >= 0) {
-        const Leaf& g = leaves_[guess.leaf];
-        bool pass = true;
-        for (int i = 0; i < 3; ++i) {
-            if (guess.faces & (1u << i)) {
-                pass &= g.face[i] < p[i];
-            }
-            if (guess.faces & (8u << i)) {
-                pass &= p[i] <= g.face[3 + i];
-            }
-        }
-        if (pass) {
-            return guess.leaf;
-        }
+    // Every comparison, no early exit: the six are cheaper than the branches.
+    const bool pass = (guess.low[0] < p[0]) & (guess.low[1] < p[1]) & (guess.low[2] < p[2]) &
+                      (p[0] <= guess.high[0]) & (p[1] <= guess.high[1]) &
+                      (p[2] <= guess.high[2]);
+    if (pass && guess.leaf >= 0) {
+        return guess.leaf;
     }
     const int reached = descend(entry, {p[0], p[1], p[2]});
-    guess.leaf = reached;
-    guess.faces = testedFaces(entry, reached);
+    predict(entry, reached, guess);
     return reached;
 }
 

@@ -50,11 +50,15 @@ public:
         double radiusSquared;
         double inverseRadius;
     };
-    // The leaf that the descent from a face's entry node reached last time, and
-    // which of its faces that descent tests (bit i: face i).
+    // The leaf that the descent from a face's entry node reached last time,
+    // with the bounds of the faces that descent tests; a face it does not test
+    // is an infinite one. A point passes with the descent's rule (low < p,
+    // p <= high); an infinite bound only fails points the descent would also
+    // have to examine (infinite or NaN), which then descend.
     struct Prediction {
+        double low[3];
+        double high[3];
         std::int32_t leaf = -1;
-        std::uint32_t faces = 0;
     };
     struct Hit {
         int obstacle = -1;  // index into the World's obstacle list; -1: none
@@ -105,7 +109,7 @@ public:
 
 private:
     int flatten(const STNode* node, std::vector<const STNode*>& order);
-    std::uint32_t testedFaces(int entry, int leaf) const;
+    void predict(int entry, int leaf, Prediction& guess) const;
 
     bool usable_ = false;
     std::vector<Node> nodes_;
