@@ -1,0 +1,417 @@
+#include "kelvo/ViewRows.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kelvo/FastTracer.h"
+#include "kelvo/Viewer.h"
+#include "tests/velllib/fake_platform.h"
+#include "tree_helpers.h"
+#include "walk_oracle.h"
+
+namespace kelvo {
+namespace {
+
+using testing::literalHit;
+
+// The views' frames, drawn as the program draws them: a Viewer at a size, on
+// `threads` workers running the view kernel.
+struct ViewFrames {
+    ViewFrames(const World& world, const FastTracer& tracer, int width, int height, int threads,
+               const Observer& observer = Scene::makeObserver())
+        : view(&world, observer, RayTracer::EXTEND),
+          rows(threads, viewRows(view, tracer)),
+          width(width),
+          height(height) {
+        const int client[2] = {width, height};
+        view.onResize(client);
+    }
+    std::vector<std::uint32_t> frame(ViewMode mode, RayCounts* counts = nullptr) {
+        view.viewMode = mode;
+        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+        rows.traceFrame(pixels.data(), width, height, view.randomState, counts);
+        return pixels;
+    }
+
+    Viewer view;
+    ParallelRows rows;
+    int width, height;
+};
+
+// The primary ray of pixel (x, y), made as the view's own loop makes it.
+Ray primaryRay(const RayTracer& view, int x, int y, std::uint32_t& state) {
+    const int r1 = RayTracer::nextJitter(state);
+    const double u = (x + r1 * JITTER_SCALE) * view.pixelWidth;
+    const int r2 = RayTracer::nextJitter(state);
+    const double v = (y + r2 * JITTER_SCALE) * view.pixelHeight;
+    const double point[2] = {u, v};
+    Ray ray;
+    view.observer.rayThrough(point, ray);
+    return ray;
+}
+
+// A leaf's index in depth-first order, low child first.
+int leafIndex(const World& world, const STNode* leaf) {
+    std::vector<const STNode*> leaves;
+    testing::collectLeaves(world.tree.root, leaves);
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        if (leaves[i] == leaf) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+Observer lookingFrom(const Vec3& position, const Vec3& angles) {
+    Observer o = Scene::makeObserver();
+    o.position = position;
+    o.angles = angles;
+    o.updateBasis();
+    return o;
+}
+
+// Rec. 709 luma of a packed colour, in 1/1000ths.
+int luma(std::uint32_t c) {
+    return (2126 * static_cast<int>(c >> 16 & 0xff) + 7152 * static_cast<int>(c >> 8 & 0xff) +
+            722 * static_cast<int>(c & 0xff)) / 10;
+}
+
+// Largest channel minus smallest: 0 for greys.
+int chroma(std::uint32_t c) {
+    const int r = static_cast<int>(c >> 16 & 0xff), g = static_cast<int>(c >> 8 & 0xff),
+              b = static_cast<int>(c & 0xff);
+    return std::max({r, g, b}) - std::min({r, g, b});
+}
+
+int distance(std::uint32_t a, std::uint32_t b) {
+    int sum = 0;
+    for (int shift : {0, 8, 16}) {
+        sum += std::abs(static_cast<int>(a >> shift & 0xff) - static_cast<int>(b >> shift & 0xff));
+    }
+    return sum;
+}
+
+TEST(ViewRows, ColourScalesTellCountsAndNeighbouringLeavesApart) {
+    // The leaves scale grows lighter with every count, so no two counts share
+    // a colour and more leaves always read as brighter; beyond the maximum
+    // (and below 0) it stays at its ends.
+    for (int n = 1; n <= LEAVES_SCALE_MAX; ++n) {
+        EXPECT_GT(luma(leavesColour(n)), luma(leavesColour(n - 1))) << n;
+    }
+    EXPECT_EQ(leavesColour(LEAVES_SCALE_MAX + 1), leavesColour(LEAVES_SCALE_MAX));
+    EXPECT_EQ(leavesColour(1 << 30), leavesColour(LEAVES_SCALE_MAX));
+    EXPECT_EQ(leavesColour(-1), leavesColour(0));
+    EXPECT_EQ(leavesColour(LEAVES_SCALE_MAX) >> 24, 0u);
+
+    // Cells: leaves a few indices apart (mostly cells side by side) differ
+    // clearly, and every leaf is clearly coloured, never the grey of a ray
+    // without a hit.
+    const int leaves = FastWalk(testing::sharedScene().world).leafCount();
+    ASSERT_GT(leaves, 100);
+    for (int i = 0; i < leaves; ++i) {
+        const std::uint32_t c = cellColour(i);
+        EXPECT_GE(chroma(c), 100) << i;
+        EXPECT_EQ(c >> 24, 0u);
+        for (int j = i + 1; j <= i + 3 && j < leaves; ++j) {
+            EXPECT_GT(distance(c, cellColour(j)), 60) << i << " and " << j;
+        }
+    }
+    EXPECT_EQ(cellColour(-1), CELLS_MISS);
+    EXPECT_EQ(chroma(CELLS_MISS), 0);
+}
+
+// For a set of pixels, hits and misses, from the start and from the side,
+// the literal walk's leaf count decides the colour.
+TEST(ViewRows, APixelWhoseRayCrossesNLeavesHasTheColourOfN) {
+    const World& world = testing::sharedScene().world;
+    const FastTracer tracer(world);
+    const double quarter = std::atan(1.0);
+    const Observer views[] = {Scene::makeObserver(),
+                              lookingFrom({7, 0, -7}, {0, -quarter, 0}),
+                              lookingFrom({3, 2, -5}, {0.3, -0.5, 0.2})};
+    for (const Observer& observer : views) {
+        ViewFrames frames(world, tracer, 64, 48, 3, observer);
+        frames.frame(ViewMode::SHADED);  // the generator runs on from frame to frame
+        std::uint32_t state = frames.view.randomState;
+        const std::vector<std::uint32_t> pixels = frames.frame(ViewMode::LEAVES);
+        int hits = 0, misses = 0, most = 0;
+        for (int y = 0; y < frames.height; ++y) {
+            for (int x = 0; x < frames.width; ++x) {
+                const testing::LiteralHit literal =
+                    literalHit(world, primaryRay(frames.view, x, y, state));
+                (literal.obstacle != nullptr ? hits : misses) += 1;
+                most = std::max(most, literal.leaves);
+                ASSERT_EQ(pixels[static_cast<std::size_t>(y * frames.width + x)],
+                          leavesColour(literal.leaves))
+                    << x << "," << y << ": " << literal.leaves << " leaves";
+            }
+        }
+        EXPECT_EQ(state, frames.view.randomState);
+        EXPECT_GT(hits, 100);
+        EXPECT_GT(misses, 100);
+        EXPECT_GT(most, LEAVES_SCALE_MAX / 2) << "the scale's upper half is in use";
+    }
+}
+
+TEST(ViewRows, CellsAreTheLiteralConfirmingLeafOnEveryRunAndThreadCount) {
+    const World& world = testing::sharedScene().world;
+    const FastTracer tracer(world);
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{1, 1}, Size{37, 23}, Size{120, 90}}) {
+        // Two frames in a row on one thread, then on more: the same bytes.
+        ViewFrames single(world, tracer, size.width, size.height, 1);
+        const std::vector<std::uint32_t> first = single.frame(ViewMode::CELLS);
+        const std::vector<std::uint32_t> second = single.frame(ViewMode::CELLS);
+        for (int threads : {1, 2, 3, 8}) {
+            ViewFrames many(world, tracer, size.width, size.height, threads);
+            EXPECT_EQ(many.frame(ViewMode::CELLS), first) << threads << " threads";
+            EXPECT_EQ(many.frame(ViewMode::CELLS), second) << threads << " threads";
+            EXPECT_EQ(many.view.randomState, single.view.randomState);
+        }
+
+        // Each pixel: the leaf in which the literal walk confirmed the hit.
+        std::uint32_t state = 0xffffffffu;
+        int hits = 0;
+        for (int y = 0; y < size.height; ++y) {
+            for (int x = 0; x < size.width; ++x) {
+                const testing::LiteralHit literal =
+                    literalHit(world, primaryRay(single.view, x, y, state));
+                const std::uint32_t expected =
+                    literal.obstacle != nullptr ? cellColour(leafIndex(world, literal.leaf))
+                                                : CELLS_MISS;
+                hits += literal.obstacle != nullptr;
+                ASSERT_EQ(first[static_cast<std::size_t>(y * size.width + x)], expected)
+                    << size.width << "x" << size.height << " at " << x << "," << y;
+            }
+        }
+        if (size.width > 1) {
+            EXPECT_GT(hits, 0);
+        }
+    }
+}
+
+TEST(ViewRows, EveryViewStepsTheGeneratorAsTheTracedPicture) {
+    const World& world = testing::sharedScene().world;
+    const FastTracer tracer(world);
+    const std::uint32_t start = 0x2468aceu;
+    std::vector<std::uint32_t> afterShaded;
+    for (ViewMode mode : {ViewMode::SHADED, ViewMode::LEAVES, ViewMode::CELLS}) {
+        ViewFrames frames(world, tracer, 53, 17, 2);
+        frames.view.randomState = start;
+        RayCounts counts;
+        frames.frame(mode, &counts);
+        EXPECT_EQ(counts.primary, 53u * 17u);
+        std::uint32_t state = start;
+        for (int i = 0; i < 2 * 53 * 17; ++i) {
+            RayTracer::nextJitter(state);
+        }
+        EXPECT_EQ(frames.view.randomState, state) << "two steps per pixel in every view";
+        // Whatever the last view was, the next traced picture is the same.
+        const std::vector<std::uint32_t> next = frames.frame(ViewMode::SHADED);
+        if (afterShaded.empty()) {
+            afterShaded = next;
+        }
+        EXPECT_EQ(next, afterShaded);
+    }
+
+    // The traced picture through the view kernel is the fast path's, bit for bit.
+    ViewFrames frames(world, tracer, 53, 17, 3);
+    Viewer plain(&world, Scene::makeObserver(), RayTracer::EXTEND);
+    ParallelRows fast(3, fastRows(plain, tracer));
+    const int client[2] = {53, 17};
+    plain.onResize(client);
+    std::vector<std::uint32_t> expected(53 * 17);
+    for (int frame = 0; frame < 2; ++frame) {
+        fast.traceFrame(expected.data(), 53, 17, plain.randomState, nullptr);
+        EXPECT_EQ(frames.frame(ViewMode::SHADED), expected) << "frame " << frame;
+    }
+}
+
+// Worlds the flattened walk cannot take (here one obstacle is no sphere) are
+// walked literally, with the leaves numbered in the same order.
+TEST(ViewRows, WorldsTheFlatWalkRefusesAreWalkedLiterally) {
+    testing::SphereWorld s{{{1.0, {0, 0, 0}}, {0.5, {1.5, 0.5, 0}}, {0.7, {-1, -1, 1}}}};
+    testing::Slab slab(-0.25, 0.25);
+    s.world.addObstacle(&slab);
+    s.world.buildTree();
+    const FastTracer tracer(s.world);
+    ASSERT_FALSE(tracer.walk().usable());
+    ViewFrames frames(s.world, tracer, 30, 20, 2);
+    const std::vector<std::uint32_t> leaves = frames.frame(ViewMode::LEAVES);
+    const std::vector<std::uint32_t> cells = frames.frame(ViewMode::CELLS);
+    // The cells frame starts where the leaves frame left the generator.
+    std::uint32_t state = 0xffffffffu;
+    std::uint32_t cellsState = state;
+    for (int i = 0; i < 2 * 30 * 20; ++i) {
+        RayTracer::nextJitter(cellsState);
+    }
+    int hits = 0;
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 30; ++x) {
+            const std::size_t p = static_cast<std::size_t>(y * 30 + x);
+            const testing::LiteralHit a = literalHit(s.world, primaryRay(frames.view, x, y, state));
+            EXPECT_EQ(leaves[p], leavesColour(a.leaves)) << x << "," << y;
+            const testing::LiteralHit b =
+                literalHit(s.world, primaryRay(frames.view, x, y, cellsState));
+            hits += b.obstacle != nullptr;
+            EXPECT_EQ(cells[p],
+                      b.obstacle != nullptr ? cellColour(leafIndex(s.world, b.leaf)) : CELLS_MISS)
+                << x << "," << y;
+        }
+    }
+    EXPECT_GT(hits, 20);
+}
+
+// The keys through the window layer, on a window system in memory.
+class ViewerKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousPlatform_ = vell::setCurrentPlatform(&platform);
+        s.world.buildTree();
+    }
+    void TearDown() override {
+        while (vell::windowRegistry != nullptr) {
+            platform.destroyNativeWindow(
+                static_cast<vell::WindowRecord*>(vell::windowRegistry->item)->window);
+        }
+        vell::setCurrentPlatform(previousPlatform_);
+    }
+    vell::WindowHandle handleOf(vell::AppWindow& window) {
+        for (vell::ListNode* n = vell::windowRegistry; n != nullptr; n = n->next) {
+            auto* record = static_cast<vell::WindowRecord*>(n->item);
+            if (record->owner == &window) {
+                return record->window;
+            }
+        }
+        return nullptr;
+    }
+
+    vell::FakePlatform platform;
+    testing::SphereWorld s{{{1.0, {0, 0, 0}}}};
+
+private:
+    vell::Platform* previousPlatform_ = nullptr;
+};
+
+TEST_F(ViewerKeys, F1ToF3SelectTheViewAndNothingElse) {
+    Viewer view(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
+    ASSERT_TRUE(view.createWindow("vell"));
+    const vell::WindowHandle handle = handleOf(view);
+    auto bits = [](const Vec3& v) {
+        std::string out(sizeof v, '\0');
+        std::memcpy(out.data(), &v, sizeof v);
+        return out;
+    };
+    auto observerBits = [&] {
+        const Observer& o = view.observer;
+        return bits(o.position) + bits(o.angles) + bits(o.velocity) + bits(o.thrust) +
+               bits(o.turn) + bits(o.screen);
+    };
+    const std::string observerBefore = observerBits();
+    const std::uint32_t stateBefore = view.randomState;
+    const std::size_t copiesBefore = platform.copies.size();
+
+    struct Step {
+        unsigned message;
+        int key;
+        ViewMode after;
+    };
+    const int f2 = vell::KEY_F1 + 1, f3 = vell::KEY_F1 + 2;
+    const Step steps[] = {
+        {vell::MSG_KEYDOWN, f2, ViewMode::LEAVES},
+        {vell::MSG_KEYUP, f2, ViewMode::LEAVES},            // releasing changes nothing
+        {vell::MSG_KEYDOWN, vell::KEY_F1 + 3, ViewMode::LEAVES},  // F4 is no view
+        {vell::MSG_KEYDOWN, 'W', ViewMode::LEAVES},
+        {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},
+        {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},  // auto-repeat
+        {vell::MSG_KEYDOWN, vell::KEY_F1, ViewMode::SHADED},
+        {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},
+    };
+    for (const Step& step : steps) {
+        platform.send(handle, step.message, static_cast<vell::MessageParam>(step.key));
+        EXPECT_FALSE(vell::pumpMessages());
+        EXPECT_EQ(view.viewMode, step.after) << "key " << step.key << " message " << step.message;
+    }
+    EXPECT_EQ(observerBits(), observerBefore) << "the keys never move the camera";
+    EXPECT_EQ(view.randomState, stateBefore);
+    EXPECT_EQ(view.frameCount, 0);
+    EXPECT_EQ(platform.copies.size(), copiesBefore) << "no frame is drawn by a key";
+}
+
+TEST_F(ViewerKeys, OverlayNamesTheViewAndTheLeavesViewDrawsItsScale) {
+    const FastTracer tracer(s.world);
+    Viewer view(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
+    RayTracer plain(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
+    ParallelRows rows(2, viewRows(view, tracer));
+    view.rows = &rows;
+    ASSERT_TRUE(view.createWindow("vell"));
+    ASSERT_TRUE(plain.createWindow("vell"));
+
+    char text[Rasterizer::STATUS_BUFFER_SIZE], expected[Rasterizer::STATUS_BUFFER_SIZE];
+    view.statusText(text, sizeof text);
+    plain.statusText(expected, sizeof expected);
+    EXPECT_STREQ(text, expected) << "the traced picture's overlay is the plain view's";
+    view.viewMode = ViewMode::LEAVES;
+    view.statusText(text, sizeof text);
+    EXPECT_EQ(std::string(text), std::string(expected) + "\nleaves 0.." +
+                                     std::to_string(LEAVES_SCALE_MAX) + "+");
+    view.viewMode = ViewMode::CELLS;
+    view.statusText(text, sizeof text);
+    EXPECT_EQ(std::string(text), std::string(expected) + "\nleaf cells");
+    view.statusText(text, 20);
+    EXPECT_EQ(std::strlen(text), 19u) << "cut at the buffer's end";
+
+    // The bar: one step of LEGEND_STEP pixels per count, right-aligned inside
+    // the margin, framed in white, its ends labelled (two more texts).
+    const int width = 240;  // the fake window's client
+    const int left = width - Viewer::LEGEND_MARGIN - (LEAVES_SCALE_MAX + 1) * Viewer::LEGEND_STEP;
+    const int middle = Viewer::LEGEND_MARGIN + Viewer::LEGEND_HEIGHT / 2;
+    auto at = [&](int x, int y) { return view.backBufferPixels()[y * width + x]; };
+    view.viewMode = ViewMode::LEAVES;
+    const std::size_t textsBefore = platform.texts.size();
+    view.drawFrame();
+    EXPECT_EQ(platform.texts.size(), textsBefore + 3);
+    for (int n = 0; n <= LEAVES_SCALE_MAX; ++n) {
+        EXPECT_EQ(at(left + n * Viewer::LEGEND_STEP + Viewer::LEGEND_STEP / 2, middle),
+                  leavesColour(n))
+            << n;
+    }
+    EXPECT_EQ(at(left - 1, middle), 0x00ffffffu);
+    EXPECT_EQ(at(left + 3, Viewer::LEGEND_MARGIN - 1), 0x00ffffffu);
+
+    // Without the overlay, or in another view, the picture is the traced one
+    // (this window system's texts draw nothing).
+    for (const bool overlay : {false, true}) {
+        view.drawOverlay = overlay;
+        view.viewMode = overlay ? ViewMode::CELLS : ViewMode::LEAVES;
+        std::uint32_t state = view.randomState;
+        std::vector<std::uint32_t> traced(240 * 200);
+        rows.traceFrame(traced.data(), 240, 200, state, nullptr);
+        view.drawFrame();
+        EXPECT_EQ(std::vector<std::uint32_t>(view.backBufferPixels(),
+                                             view.backBufferPixels() + traced.size()),
+                  traced)
+            << "overlay " << overlay;
+    }
+
+    // A window narrower than the bar clips it.
+    const int small[2] = {20, 10};
+    platform.send(handleOf(view), vell::MSG_SIZE, 0, vell::packPair(small[0], small[1]));
+    EXPECT_FALSE(vell::pumpMessages());
+    ASSERT_EQ(view.backBufferSize()[0], 20);
+    view.drawOverlay = true;
+    view.viewMode = ViewMode::LEAVES;
+    view.drawFrame();
+    EXPECT_EQ(view.backBufferPixels()[Viewer::LEGEND_MARGIN * 20 + 13], leavesColour(LEAVES_SCALE_MAX))
+        << "the top step ends inside the margin";
+}
+
+}  // namespace
+}  // namespace kelvo
