@@ -50,16 +50,22 @@ void Viewer::statusText(char* buffer, std::size_t size) {
     }
 }
 
+int Viewer::legendStep(int width) {
+    const int room = (width - LEGEND_MARGIN - LEGEND_TEXT_ROOM) / (LEAVES_SCALE_MAX + 1);
+    return room < 2 ? 0 : (room < LEGEND_STEP ? room : LEGEND_STEP);
+}
+
 void Viewer::drawLegend() {
     std::uint32_t* pixels = backBufferPixels();
-    if (viewMode != ViewMode::LEAVES || pixels == nullptr) {
-        return;
-    }
     const int width = backBufferSize()[0];
     const int height = backBufferSize()[1];
+    const int step = legendStep(width);
+    if (viewMode != ViewMode::LEAVES || pixels == nullptr || step == 0) {
+        return;
+    }
     constexpr int steps = LEAVES_SCALE_MAX + 1;
     const int right = width - LEGEND_MARGIN;
-    const int left = right - steps * LEGEND_STEP;
+    const int left = right - steps * step;
     const int top = LEGEND_MARGIN;
     // A white frame one pixel wide, as the text's boxes are white, and the
     // steps inside it; whatever falls outside the window is left out.
@@ -70,7 +76,7 @@ void Viewer::drawLegend() {
             }
             const bool inside = x >= left && x < right && y >= top && y < top + LEGEND_HEIGHT;
             pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x] =
-                inside ? leavesColour((x - left) / LEGEND_STEP) : 0x00ffffffu;
+                inside ? leavesColour((x - left) / step) : 0x00ffffffu;
         }
     }
     const std::string high = std::to_string(LEAVES_SCALE_MAX) + "+";

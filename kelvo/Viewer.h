@@ -31,13 +31,20 @@ public:
     // The status text, with a line naming the view of the tree when one shows.
     void statusText(char* buffer, std::size_t size) override;
     // The leaves view's colour bar, at the top right: one step per count from
-    // 0 to LEAVES_SCALE_MAX, its ends labelled.
+    // 0 to LEAVES_SCALE_MAX, its ends labelled. Narrower windows get narrower
+    // steps; where even 2 pixels a step would reach into the status text the
+    // bar is left out (the text still gives the scale).
     void drawLegend() override;
+    // The width of the bar's steps in a window width pixels wide; 0: no bar.
+    static int legendStep(int width);
 
     // Legend bar geometry, in pixels.
-    static constexpr int LEGEND_STEP = 6;
+    static constexpr int LEGEND_STEP = 5;
     static constexpr int LEGEND_HEIGHT = 10;
     static constexpr int LEGEND_MARGIN = 6;
+    // Kept free for the status text at the left: its widest line has 15
+    // characters of about 7 pixels.
+    static constexpr int LEGEND_TEXT_ROOM = 112;
 
 private:
     // Takes the view keys (F1 to F3); false for any other key.

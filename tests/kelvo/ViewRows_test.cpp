@@ -401,16 +401,37 @@ TEST_F(ViewerKeys, OverlayNamesTheViewAndTheLeavesViewDrawsItsScale) {
             << "overlay " << overlay;
     }
 
-    // A window narrower than the bar clips it.
-    const int small[2] = {20, 10};
-    platform.send(handleOf(view), vell::MSG_SIZE, 0, vell::packPair(small[0], small[1]));
-    EXPECT_FALSE(vell::pumpMessages());
-    ASSERT_EQ(view.backBufferSize()[0], 20);
+    // Narrower windows get narrower steps, down to 2 pixels; below that the
+    // bar would reach into the status text and is left out.
     view.drawOverlay = true;
     view.viewMode = ViewMode::LEAVES;
-    view.drawFrame();
-    EXPECT_EQ(view.backBufferPixels()[Viewer::LEGEND_MARGIN * 20 + 13], leavesColour(LEAVES_SCALE_MAX))
-        << "the top step ends inside the margin";
+    for (const int narrow : {170, 150, 20}) {
+        platform.send(handleOf(view), vell::MSG_SIZE, 0, vell::packPair(narrow, 12));
+        EXPECT_FALSE(vell::pumpMessages());
+        ASSERT_EQ(view.backBufferSize()[0], narrow);
+        const int step = Viewer::legendStep(narrow);
+        EXPECT_EQ(step, narrow == 170 ? 2 : 0);
+        std::uint32_t state = view.randomState;
+        std::vector<std::uint32_t> traced(static_cast<std::size_t>(narrow) * 12);
+        rows.traceFrame(traced.data(), narrow, 12, state, nullptr);
+        view.drawFrame();
+        const std::uint32_t* pixels = view.backBufferPixels();
+        const int barLeft = narrow - Viewer::LEGEND_MARGIN - (LEAVES_SCALE_MAX + 1) * step;
+        for (int y = 0; y < 12; ++y) {
+            for (int x = 0; x < narrow; ++x) {
+                const std::size_t p = static_cast<std::size_t>(y * narrow + x);
+                const bool inBar = step > 0 && x >= barLeft && x < narrow - Viewer::LEGEND_MARGIN &&
+                                   y >= Viewer::LEGEND_MARGIN;
+                const bool inFrame = step > 0 && x >= barLeft - 1 &&
+                                     x <= narrow - Viewer::LEGEND_MARGIN &&
+                                     y >= Viewer::LEGEND_MARGIN - 1;
+                const std::uint32_t expected = inBar ? leavesColour((x - barLeft) / 2)
+                                               : inFrame ? 0x00ffffffu
+                                                         : traced[p];
+                ASSERT_EQ(pixels[p], expected) << narrow << " wide, at " << x << "," << y;
+            }
+        }
+    }
 }
 
 }  // namespace
