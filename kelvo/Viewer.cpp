@@ -10,6 +10,7 @@ namespace kelvo {
 Viewer::Viewer(const World* w, const Observer& o, int mode) : RayTracer(w, o, mode) {}
 
 void Viewer::onKey(int virtualKey, int pressed) {
+    // Each group of keys takes its own and leaves the others alone.
     if (pressed && selectView(virtualKey)) {
         return;
     }
