@@ -10,10 +10,10 @@ class FastTracer;
 class Viewer;
 
 // The leaf counts the leaves view tells apart: a count from 0 to this has a
-// colour of its own, a larger one takes the top colour. Around the flake
-// (from the start, from either side, above, below, behind, close up) the
-// median primary ray crosses 5 to 9 leaves, one in a thousand more than 19,
-// none more than 21: the scale spends its colours where the counts are.
+// colour of its own, a larger one takes the top colour. From the start and
+// from around the flake (either side, above, below, behind, nearer) the
+// median primary ray crosses 5 to 9 leaves, one in a thousand more than 19
+// and none more than 21: the scale spends its colours where the counts are.
 inline constexpr int LEAVES_SCALE_MAX = 20;
 
 // The leaves view's colour of a ray that crossed `leaves` leaves before its
