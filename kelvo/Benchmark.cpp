@@ -7,6 +7,8 @@
 #include "kelvo/FastTracer.h"
 #include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
+#include "kelvo/ViewRows.h"
+#include "kelvo/Viewer.h"
 #include "kelvo/kelvo.h"
 #include "velllib/app.h"
 
@@ -36,11 +38,13 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
     auto scene = std::make_unique<Scene>();
     result.treeBuildMilliseconds = 1000.0 * secondsBetween(buildStart, Clock::now());
 
-    RayTracer view(&scene->world, Scene::makeObserver(), RayTracer::EXTEND);
+    // The program's view and kernel, so that the figures are the window's.
+    Viewer view(&scene->world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = false;
+    view.viewMode = options.literal ? ViewMode::SHADED : options.view;
     const FastTracer tracer(scene->world);
     ParallelRows rows(options.threads,
-                      options.literal ? literalRows(view) : fastRows(view, tracer));
+                      options.literal ? literalRows(view) : viewRows(view, tracer));
     view.rows = &rows;
     view.rayCounts = &result.rays;
     view.createWindow("vell");
@@ -70,6 +74,9 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
     std::string report = text;
     report += "path: ";
     report += options.literal ? "literal" : std::string("fast, ") + FastTracer::instructionSet();
+    if (!options.literal && options.view != ViewMode::SHADED) {
+        report += options.view == ViewMode::LEAVES ? ", leaves view" : ", cells view";
+    }
     report += "\n";
     return report;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kelvo/RayCounts.h"
+#include "kelvo/Viewer.h"
 
 namespace kelvo {
 
@@ -13,6 +14,8 @@ struct BenchmarkOptions {
     int threads = 1;
     // Trace with the literal loop instead of the program's fast path.
     bool literal = false;
+    // What the frames show (the fast path only).
+    ViewMode view = ViewMode::SHADED;
 };
 
 struct BenchmarkResult {
@@ -32,7 +35,8 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options);
 // The four lines of the report, each ending in a line feed: the tree build,
 // the frame rate, the rays per frame (averaged over the frames, rounded) by
 // kind with the rate of all rays, and the path that traced them (with the
-// instruction set the fast path chose at run time). The form is fixed ("1 frames" too), for
+// instruction set the fast path chose at run time, and the view when it is
+// not the traced picture). The form is fixed ("1 frames" too), for
 // scripts that read it.
 std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result);
 

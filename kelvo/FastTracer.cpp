@@ -1,5 +1,6 @@
 #include "kelvo/FastTracer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kelvo/PacketWalk.h"
@@ -13,6 +14,20 @@ FastTracer::FastTracer(const World& world)
     for (const vell::ListNode* n = world.lights; n != nullptr; n = n->next) {
         const PointLight& light = *static_cast<const PointLight*>(n->item);
         lights_.push_back({light.position, light.colour});
+    }
+    if (!walk_.usable() && world.tree.root != nullptr) {
+        // Depth first, low child first: the flattened tree's order.
+        std::vector<const STNode*> pending{world.tree.root};
+        while (!pending.empty()) {
+            const STNode* node = pending.back();
+            pending.pop_back();
+            if (node->isLeaf()) {
+                literalLeafIndex_.emplace(node, static_cast<int>(literalLeafIndex_.size()));
+            } else {
+                pending.push_back(node->children[1]);
+                pending.push_back(node->children[0]);
+            }
+        }
     }
 }
 
@@ -70,6 +85,64 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
             *pixels++ = RayTracer::packColour(colour);
         }
     }
+}
+
+void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double pixelHeight,
+                             FastWalk::Hit* hits, int width, int firstRow, int endRow,
+                             std::uint32_t& state, Scratch& scratch) const {
+    // Chunks of a row as tracePackets makes them, so that the walk runs in
+    // packets here too.
+    constexpr int CHUNK = 64;
+    FastWalk::Prediction* predictions = walk_.usable() ? predictionsOf(scratch) : nullptr;
+    scratch.rays.resize(CHUNK);
+    scratch.starts.resize(CHUNK);
+    scratch.hits.resize(CHUNK);
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x0 = 0; x0 < width; x0 += CHUNK) {
+            const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
+            for (int i = 0; i < n; ++i) {
+                const int x = x0 + i;
+                const int r1 = RayTracer::nextJitter(state);
+                const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+                const int r2 = RayTracer::nextJitter(state);
+                const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+                const double point[2] = {u, v};
+                observer.rayThrough(point, scratch.rays[static_cast<std::size_t>(i)]);
+            }
+            if (walk_.usable()) {
+                for (int i = 0; i < n; ++i) {
+                    const Vec3& origin = scratch.rays[static_cast<std::size_t>(i)].origin;
+                    scratch.originLeaf = scratch.originLeaf >= 0
+                                             ? walk_.locateNear(scratch.originLeaf, origin)
+                                             : walk_.locate(origin);
+                    scratch.starts[static_cast<std::size_t>(i)] = scratch.originLeaf;
+                }
+                walkAll(scratch, n, predictions);
+                std::copy(scratch.hits.begin(), scratch.hits.begin() + n, hits);
+            } else {
+                for (int i = 0; i < n; ++i) {
+                    hits[i] = literalHit(scratch.rays[static_cast<std::size_t>(i)]);
+                }
+            }
+            hits += n;
+        }
+    }
+}
+
+FastWalk::Hit FastTracer::literalHit(const Ray& ray) const {
+    FastWalk::Hit hit;
+    if (world_.tree.root == nullptr) {
+        hit.t = NO_HIT_DISTANCE;
+        return hit;  // never built: no leaf to cross
+    }
+    STNodeIterator walker(world_.tree.root);
+    walker.locate(ray.origin);
+    const Obstacle* obstacle = World::nearestHit(ray, hit.t, walker, &hit.leaves);
+    // Only whether there was a hit is kept: the literal walk's obstacles have
+    // no flattened index.
+    hit.obstacle = obstacle != nullptr ? 0 : -1;
+    hit.leaf = literalLeafIndex_.at(walker.current);
+    return hit;
 }
 
 double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,

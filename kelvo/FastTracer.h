@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "kelvo/FastWalk.h"
@@ -80,6 +81,15 @@ public:
                            std::uint32_t* pixels, int width, int firstRow, int endRow,
                            std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
 
+    // The nearest-hit answers of the primary rays of rows [firstRow, endRow),
+    // the rays made and the generator stepped as traceRows does, one hit per
+    // pixel into hits (the first is row firstRow's). Where the flattened walk
+    // is not usable the literal walk answers, with leaves numbered as the
+    // flattened tree numbers them (depth first, low child first).
+    void primaryHits(const Observer& observer, double pixelWidth, double pixelHeight,
+                     FastWalk::Hit* hits, int width, int firstRow, int endRow,
+                     std::uint32_t& state, Scratch& scratch) const;
+
     // The colour of one ray as World::trace gives it, and its distance.
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
@@ -90,6 +100,8 @@ public:
     const FastWalk& walk() const { return walk_; }
 
 private:
+    // The literal walk's answer, for worlds the flattened walk cannot take.
+    FastWalk::Hit literalHit(const Ray& ray) const;
     // As World::shade, the origin's leaf already known.
     double shade(const Ray& ray, int leaf, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
@@ -121,6 +133,9 @@ private:
 
     const World& world_;
     FastWalk walk_;
+    // The tree's leaves in depth-first order, for the literal walk's answers
+    // (filled only when the flattened walk is not usable).
+    std::unordered_map<const STNode*, int> literalLeafIndex_;
     std::vector<Light> lights_;
     float transmission_;
 };

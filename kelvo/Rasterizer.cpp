@@ -33,6 +33,7 @@ void Rasterizer::drawFrame() {
     if (drawOverlay) {
         const int origin[2] = {0, 0};
         drawText(text, origin);
+        drawLegend();
     }
     AppWindow::drawFrame();
 

@@ -20,6 +20,9 @@ public:
     // Writes the status text from the start of buffer, at most size characters
     // with the terminator.
     virtual void statusText(char* buffer, std::size_t size) = 0;
+    // Draws over the picture after the overlay's text, before the frame is
+    // shown; called only when the overlay is drawn.
+    virtual void drawLegend() {}
 
     // The whole overlay of the last frame drawn (status and rate line).
     const char* overlay() const { return overlay_; }

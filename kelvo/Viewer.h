@@ -23,7 +23,32 @@ public:
     void onMouseMove(const int position[2]) override;
     void onMouseButton(int button, int pressed, int doubleClick) override;
 
+    // The views of the tree: F1 the traced picture, F2 the leaves crossed,
+    // F3 the confirming leaf. The views other than the traced picture are
+    // drawn by the kernel of viewRows, so `rows` must be made with it; the
+    // view's own loop (no rows) draws only the traced picture.
     ViewMode viewMode = ViewMode::SHADED;
+    // The status text, with a line naming the view of the tree when one shows.
+    void statusText(char* buffer, std::size_t size) override;
+    // The leaves view's colour bar, at the top right: one step per count from
+    // 0 to LEAVES_SCALE_MAX, its ends labelled. Narrower windows get narrower
+    // steps; where even 2 pixels a step would reach into the status text the
+    // bar is left out (the text still gives the scale).
+    void drawLegend() override;
+    // The width of the bar's steps in a window width pixels wide; 0: no bar.
+    static int legendStep(int width);
+
+    // Legend bar geometry, in pixels.
+    static constexpr int LEGEND_STEP = 5;
+    static constexpr int LEGEND_HEIGHT = 10;
+    static constexpr int LEGEND_MARGIN = 6;
+    // Kept free for the status text at the left: its widest line has 15
+    // characters of about 7 pixels.
+    static constexpr int LEGEND_TEXT_ROOM = 112;
+
+private:
+    // Takes the view keys (F1 to F3); false for any other key.
+    bool selectView(int virtualKey);
 };
 
 }  // namespace kelvo

@@ -2,6 +2,7 @@
 
 #include "kelvo/FastTracer.h"
 #include "kelvo/ParallelRows.h"
+#include "kelvo/ViewRows.h"
 #include "kelvo/Viewer.h"
 #include "kelvo/kelvo.h"
 #include "velllib/app.h"
@@ -15,9 +16,11 @@ void appMain(const AppMainOptions& options) {
     Scene scene;
     Viewer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
-    // Frames go through the fast tracer; the literal loop gives the same pixels.
+    view.viewMode = options.view;
+    // Frames go through the fast tracer, in whichever view is shown; the
+    // literal loop gives the same pixels for the traced picture.
     const FastTracer tracer(scene.world);
-    ParallelRows rows(options.threads, fastRows(view, tracer));
+    ParallelRows rows(options.threads, viewRows(view, tracer));
     view.rows = &rows;
     view.createWindow("vell");
 

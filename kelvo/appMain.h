@@ -2,9 +2,9 @@
 
 #include <functional>
 
-namespace kelvo {
+#include "kelvo/Viewer.h"
 
-class RayTracer;
+namespace kelvo {
 
 struct AppMainOptions {
     // Frames to draw before the window is closed; 0 runs until it is closed.
@@ -13,6 +13,8 @@ struct AppMainOptions {
     bool overlay = true;
     // Threads that trace each frame's rows.
     int threads = 1;
+    // What the frames show at start (the view keys change it).
+    ViewMode view = ViewMode::SHADED;
     // Called after the last frame of a limited run, while its window and back
     // buffer still exist.
     std::function<void(RayTracer&)> finished;

@@ -74,6 +74,26 @@ const CLI::Validator FRAME_COUNT(
     },
     "1..1000000000", "frame count");
 
+// The views of the tree by their option names.
+const CLI::Validator VIEW_NAME(
+    [](std::string& text) -> std::string {
+        if (text == "shaded" || text == "leaves" || text == "cells") {
+            return "";
+        }
+        return "'" + text + "' is not a view: use shaded, leaves or cells";
+    },
+    "shaded|leaves|cells", "view");
+
+kelvo::ViewMode viewNamed(const std::string& name) {
+    if (name == "leaves") {
+        return kelvo::ViewMode::LEAVES;
+    }
+    if (name == "cells") {
+        return kelvo::ViewMode::CELLS;
+    }
+    return kelvo::ViewMode::SHADED;
+}
+
 // What a run prints on stdout is its result: a failed write (a full disk, a
 // closed pipe) is a failure, not a success without output.
 bool printResult(const std::string& text) {
@@ -122,6 +142,7 @@ int run(int argc, char** argv) {
     std::string sizeText;
     long long frames = 0;
     std::string output;
+    std::string viewName = "shaded";
     cli.set_version_flag("--version", VERSION);
     auto* headlessOption =
         cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
@@ -145,8 +166,15 @@ int run(int argc, char** argv) {
             ->type_name("FILE");
     auto* overlayOption =
         cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
+    auto* viewOption =
+        cli.add_option("--view", viewName,
+                       "What the frames show at start: shaded (the picture), leaves (leaves each "
+                       "ray crossed) or cells (the leaf of each hit); F1, F2, F3 switch")
+            ->check(VIEW_NAME)
+            ->type_name("VIEW");
     outputOption->needs(headlessOption);
     literalOption->needs(benchmarkOption);
+    literalOption->excludes(viewOption);
     benchmarkOption->excludes(headlessOption)->excludes(outputOption)->excludes(overlayOption);
 
     try {
@@ -185,6 +213,7 @@ int run(int argc, char** argv) {
         }
         options.threads = threads;
         options.literal = literal;
+        options.view = viewNamed(viewName);
         auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
         if (!platform) {
             std::fprintf(stderr, "kelvo: %s\n", error.c_str());
@@ -223,6 +252,7 @@ int run(int argc, char** argv) {
     options.frames = headless && frames == 0 ? 1 : frames;
     options.overlay = !noOverlay;
     options.threads = threads;
+    options.view = viewNamed(viewName);
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;

@@ -31,6 +31,32 @@ cmp -s "$work/a.png" "$work/b.png" && fail "the overlay is missing from a.png"
 cmp -s "$work/b.png" "$work/t1.png" || fail "1 thread draws other bytes"
 cmp -s "$work/b.png" "$work/t3.png" || fail "3 threads draw other bytes"
 rm -f "$work/t1.png" "$work/t3.png"
+# Without --view the picture is the traced one, unchanged: the README's
+# picture, pixel for pixel. (Windows draws the overlay's text with its own
+# font, so there the picture is not the README's.)
+docs=$(dirname "$0")/../../docs
+case "$kelvo" in *wine*) docs=/nonexistent ;; esac
+if command -v compare >/dev/null 2>&1 && [ -f "$docs/kelvo.png" ]; then
+  "$kelvo" --headless --size 480x360 --output "$work/t1.png" >/dev/null 2>&1 || fail "run docs"
+  [ "$(compare -metric AE "$work/t1.png" "$docs/kelvo.png" null: 2>&1)" = "0" ] ||
+    fail "the default picture differs from docs/kelvo.png"
+  rm -f "$work/t1.png"
+fi
+# The views of the tree: their overlay line, the same bytes on every run and
+# thread count, and pictures of their own.
+for view in leaves cells; do
+  "$kelvo" --headless --size 160x120 --frames 2 --view "$view" --threads 1 --output "$work/t1.png" \
+    >"$work/out" 2>"$work/err" || fail "--view $view: $(cat "$work/err")"
+  line=$([ "$view" = leaves ] && echo 'leaves 0\.\.[0-9]+\+' || echo 'leaf cells')
+  sed -n 3p "$work/out" | grep -Eqx "$line" || fail "--view $view: overlay line 3: $(sed -n 3p "$work/out")"
+  "$kelvo" --headless --size 160x120 --frames 2 --view "$view" --threads 3 --output "$work/t3.png" \
+    >/dev/null 2>&1 || fail "--view $view, 3 threads"
+  cmp -s "$work/t1.png" "$work/t3.png" || fail "--view $view: 3 threads draw other bytes"
+  "$kelvo" --headless --size 160x120 --frames 2 --view shaded --output "$work/t3.png" >/dev/null 2>&1 ||
+    fail "--view shaded"
+  cmp -s "$work/t1.png" "$work/t3.png" && fail "--view $view draws the traced picture"
+  rm -f "$work/t1.png" "$work/t3.png"
+done
 [ -z "$(ls "$work" | grep -v -E '^(a|b|c)\.png$|^out$|^err$')" ] || fail "stray files: $(ls "$work")"
 
 # The benchmark's four lines (the figures are measurements, only their form
@@ -83,10 +109,17 @@ expect_usage_error "benchmark malformed size" --benchmark --size 64
 expect_usage_error "benchmark and headless" --benchmark --headless
 expect_usage_error "benchmark with output" --benchmark --output "$work/d.png"
 expect_usage_error "literal without benchmark" --headless --literal
+expect_usage_error "unknown view" --headless --view normals
+grep -q "'normals' is not a view" "$work/err" || fail "--view normals: message: $(cat "$work/err")"
+expect_usage_error "view in capitals" --headless --view LEAVES
+expect_usage_error "empty view" --headless --view ""
+expect_usage_error "view without a value" --headless --view
+expect_usage_error "literal benchmark of a view" --benchmark --literal --view cells
 [ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
 
 "$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"
 grep -q -- "--headless" "$work/out" || fail "--help lists --headless"
+grep -q -- "--view" "$work/out" || fail "--help lists --view"
 "$kelvo" --version >"$work/out" 2>&1 || fail "--version exit code"
 grep -q "kelvo" "$work/out" || fail "--version names kelvo"
 

@@ -23,7 +23,13 @@ TEST(Benchmark, ReportReadsAsFourLines) {
               "path: fast, " + std::string(FastTracer::instructionSet()) + "\n");
     options.literal = true;
     EXPECT_NE(benchmarkReport(options, result).find("Mrays/s\npath: literal\n"), std::string::npos);
+    options.view = ViewMode::CELLS;
+    EXPECT_NE(benchmarkReport(options, result).find("Mrays/s\npath: literal\n"), std::string::npos)
+        << "the literal loop draws only the traced picture";
     options.literal = false;
+    EXPECT_NE(benchmarkReport(options, result).find(", cells view\n"), std::string::npos);
+    options.view = ViewMode::LEAVES;
+    EXPECT_NE(benchmarkReport(options, result).find(", leaves view\n"), std::string::npos);
 
     // Per frame is the average, rounded; the form stays the same for one.
     options = {3, 2, 1, 1};
@@ -62,6 +68,16 @@ TEST(Benchmark, DrawsTheFramesOfTheProgramAndCountsTheirRays) {
     EXPECT_EQ(literal.rays.primary, result.rays.primary);
     EXPECT_EQ(literal.rays.reflected, result.rays.reflected);
     EXPECT_EQ(literal.rays.shadow, result.rays.shadow);
+
+    // A view of the tree walks the primary rays only.
+    options.literal = false;
+    options.view = ViewMode::LEAVES;
+    BenchmarkResult leaves;
+    auto leavesPlatform = vell::MemoryPlatform::open({24, 16}, error);
+    ASSERT_NE(leavesPlatform, nullptr) << error;
+    EXPECT_EQ(vell::appEntry(*leavesPlatform, [&] { leaves = runBenchmark(options); }), 0);
+    EXPECT_EQ(leaves.rays.primary, result.rays.primary);
+    EXPECT_EQ(leaves.rays.reflected + leaves.rays.shadow, 0u);
 }
 
 }  // namespace
