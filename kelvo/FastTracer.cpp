@@ -87,12 +87,32 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
     }
 }
 
+void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double pixelHeight,
+                              int x0, int y, int count, std::uint32_t& state, Ray* rays) const {
+    // The same expressions as the view's loop: x + offset is a float sum.
+    double u[CHUNK], v[CHUNK];
+    for (int i = 0; i < count; ++i) {
+        const int x = x0 + i;
+        const int r1 = RayTracer::nextJitter(state);
+        u[i] = (x + r1 * JITTER_SCALE) * pixelWidth;
+        const int r2 = RayTracer::nextJitter(state);
+        v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
+    }
+#if defined(KELVO_PACKETS)
+    PacketWalk::raysThrough(observer, u, v, count, rays);
+#else
+    for (int i = 0; i < count; ++i) {
+        const double point[2] = {u[i], v[i]};
+        observer.rayThrough(point, rays[i]);
+    }
+#endif
+}
+
 void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double pixelHeight,
                              FastWalk::Hit* hits, int width, int firstRow, int endRow,
                              std::uint32_t& state, Scratch& scratch) const {
     // Chunks of a row as tracePackets makes them, so that the walk runs in
     // packets here too.
-    constexpr int CHUNK = 64;
     FastWalk::Prediction* predictions = walk_.usable() ? predictionsOf(scratch) : nullptr;
     scratch.rays.resize(CHUNK);
     scratch.starts.resize(CHUNK);
@@ -100,15 +120,7 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
     for (int y = firstRow; y < endRow; ++y) {
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
-            for (int i = 0; i < n; ++i) {
-                const int x = x0 + i;
-                const int r1 = RayTracer::nextJitter(state);
-                const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
-                const int r2 = RayTracer::nextJitter(state);
-                const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
-                const double point[2] = {u, v};
-                observer.rayThrough(point, scratch.rays[static_cast<std::size_t>(i)]);
-            }
+            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays.data());
             if (walk_.usable()) {
                 for (int i = 0; i < n; ++i) {
                     const Vec3& origin = scratch.rays[static_cast<std::size_t>(i)].origin;
@@ -167,7 +179,6 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
                               std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
     // Chunks of a row: rays made in pixel order (the generator's order), walked
     // in packets, then shaded pixel by pixel.
-    constexpr int CHUNK = 64;
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     for (int y = firstRow; y < endRow; ++y) {
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
@@ -176,15 +187,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             scratch.rays.resize(CHUNK);
             scratch.starts.resize(CHUNK);
             scratch.hits.resize(CHUNK);
-            double u[CHUNK], v[CHUNK];
-            for (int i = 0; i < n; ++i) {
-                const int x = x0 + i;
-                const int r1 = RayTracer::nextJitter(state);
-                u[i] = (x + r1 * JITTER_SCALE) * pixelWidth;
-                const int r2 = RayTracer::nextJitter(state);
-                v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
-            }
-            PacketWalk::raysThrough(observer, u, v, n, scratch.rays.data());
+            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays.data());
             for (int i = 0; i < n; ++i) {
                 const Vec3& origin = scratch.rays[i].origin;
                 scratch.originLeaf = scratch.originLeaf >= 0

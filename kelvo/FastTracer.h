@@ -100,6 +100,12 @@ public:
     const FastWalk& walk() const { return walk_; }
 
 private:
+    // Primary rays of a row's chunk: at most CHUNK pixels from x0 of row y.
+    static constexpr int CHUNK = 64;
+    // The view's rays for count pixels from (x0, y), the generator stepped
+    // twice per pixel in pixel order.
+    void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0,
+                     int y, int count, std::uint32_t& state, Ray* rays) const;
     // The literal walk's answer, for worlds the flattened walk cannot take.
     FastWalk::Hit literalHit(const Ray& ray) const;
     // As World::shade, the origin's leaf already known.
