@@ -166,6 +166,8 @@ public:
         text_.draw(pixels, width, height, text, left, top);
     }
     int keyDown(int virtualKey) override;
+    bool setFullscreen(WindowHandle handle, bool on) override;
+    void captureMouse(WindowHandle handle, bool on) override;
 
 private:
     struct Window {
@@ -545,6 +547,12 @@ void SdlPlatform::translate(const SDL_Event& event) {
                 case SDL_WINDOWEVENT_CLOSE:
                     post(window, MSG_CLOSE, 0, 0);
                     break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    post(window, MSG_SETFOCUS, 0, 0);
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    post(window, MSG_KILLFOCUS, 0, 0);
+                    break;
                 default:
                     break;
             }
@@ -717,6 +725,32 @@ int SdlPlatform::keyDown(int virtualKey) {
         }
     }
     return 0;
+}
+
+bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
+    Window* window = find(handle);
+    if (window == nullptr || window->lost) {
+        return false;
+    }
+    // Full screen at the desktop's own mode: no mode switch, and SDL keeps
+    // the windowed size and place to go back to. The new size comes as a
+    // size event.
+    if (SDL_SetWindowFullscreen(window->sdl, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
+        std::fprintf(stderr, "vell: cannot %s full screen: %s\n", on ? "go to" : "leave",
+                     SDL_GetError());
+        return false;
+    }
+    // The frame fit of a new window must not shrink the full-screen one.
+    window->fitPending = false;
+    return true;
+}
+
+void SdlPlatform::captureMouse(WindowHandle handle, bool on) {
+    if (find(handle) != nullptr) {
+        // Not every video driver can capture (Wayland cannot); the drag then
+        // ends where the pointer leaves the window, which is no error.
+        SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
+    }
 }
 
 }  // namespace
