@@ -13,13 +13,19 @@ void appMain(const AppMainOptions& options) {
     // World, light, surfaces, the 37 spheres and the tree, with the pool
     // compacted after the spheres are in and again after the build.
     Scene scene;
-    Viewer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    Observer start = Scene::makeObserver();
+    if (options.camera) {
+        placeObserver(start, *options.camera);
+    }
+    Viewer view(&scene.world, start, RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
     // Frames go through the fast tracer; the literal loop gives the same pixels.
     const FastTracer tracer(scene.world);
     ParallelRows rows(options.threads, fastRows(view, tracer));
     view.rows = &rows;
-    view.createWindow("vell");
+    if (view.createWindow("vell") && options.fullscreen) {
+        view.setFullscreen(true);
+    }
 
     long long drawn = 0;
     // The loop pumps first: a quit already waiting ends it before any frame.

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+
+#include "kelvo/CameraText.h"
 
 namespace kelvo {
 
@@ -13,6 +16,10 @@ struct AppMainOptions {
     bool overlay = true;
     // Threads that trace each frame's rows.
     int threads = 1;
+    // Where the observer starts, at rest; the scene's own place when empty.
+    std::optional<CameraPlace> camera;
+    // Whether the window starts full screen.
+    bool fullscreen = false;
     // Called after the last frame of a limited run, while its window and back
     // buffer still exist.
     std::function<void(RayTracer&)> finished;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kelvo/Benchmark.h"
+#include "kelvo/CameraText.h"
 #include "kelvo/ImageFile.h"
 #include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
@@ -122,6 +123,8 @@ int run(int argc, char** argv) {
     std::string sizeText;
     long long frames = 0;
     std::string output;
+    std::string cameraText;
+    bool fullscreen = false;
     cli.set_version_flag("--version", VERSION);
     auto* headlessOption =
         cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
@@ -145,7 +148,16 @@ int run(int argc, char** argv) {
             ->type_name("FILE");
     auto* overlayOption =
         cli.add_flag("--no-overlay", noOverlay, "Leave the status text out of the picture");
+    auto* cameraOption =
+        cli.add_option("--camera", cameraText,
+                       "Start the camera there, at rest: position, then pitch, yaw and roll in "
+                       "radians (the C key prints the camera in this form)")
+            ->type_name("X,Y,Z,PITCH,YAW,ROLL");
+    auto* fullscreenOption =
+        cli.add_flag("--fullscreen", fullscreen, "Open the window full screen (F11 toggles it)");
     outputOption->needs(headlessOption);
+    fullscreenOption->excludes(headlessOption);
+    benchmarkOption->excludes(cameraOption)->excludes(fullscreenOption);
     literalOption->needs(benchmarkOption);
     benchmarkOption->excludes(headlessOption)->excludes(outputOption)->excludes(overlayOption);
 
@@ -163,6 +175,14 @@ int run(int argc, char** argv) {
     ClientSize size;
     if (!sizeText.empty()) {
         const std::string problem = parseSize(sizeText, size);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "kelvo: %s\n", problem.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    kelvo::CameraPlace camera;
+    if (cameraOption->count() > 0) {
+        const std::string problem = kelvo::parseCamera(cameraText, camera);
         if (!problem.empty()) {
             std::fprintf(stderr, "kelvo: %s\n", problem.c_str());
             return EXIT_USAGE;
@@ -223,6 +243,10 @@ int run(int argc, char** argv) {
     options.frames = headless && frames == 0 ? 1 : frames;
     options.overlay = !noOverlay;
     options.threads = threads;
+    if (cameraOption->count() > 0) {
+        options.camera = camera;
+    }
+    options.fullscreen = fullscreen;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;
