@@ -125,6 +125,15 @@ int run(int argc, char** argv) {
     std::string output;
     std::string cameraText;
     bool fullscreen = false;
+    cli.footer(
+        "Keys in the window:\n"
+        "  W/S, D/A, Space/Shift  fly forward/back, right/left, up/down\n"
+        "  arrows, Q/E            turn: pitch and yaw, roll\n"
+        "  left mouse drag        turn by the mouse (0.005 radians per pixel)\n"
+        "  Esc                    close the window\n"
+        "  F11                    full screen on or off\n"
+        "  F12                    save the picture as kelvo-YYYYMMDD-HHMMSS-mmm.png here\n"
+        "  C                      print the camera as a --camera option");
     cli.set_version_flag("--version", VERSION);
     auto* headlessOption =
         cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");

@@ -281,8 +281,8 @@ bool AppWindow::setFullscreen(bool on) {
     if (record->fullscreen == on) {
         return true;
     }
-    // The platform may send the new size before it returns, and a size
-    // message never removes the record, so the record is still valid here.
+    // The platform may send the new size before it returns; the record is
+    // looked up again afterwards rather than trusted across the call.
     WindowHandle window = record->window;
     if (!platform->setFullscreen(window, on)) {
         return false;

@@ -186,6 +186,9 @@ private:
         // default, until the tick count fitUntil.
         bool fitPending = false;
         Uint32 fitUntil = 0;
+        // The client size before full screen, to go back to.
+        int windowedWidth = 0;
+        int windowedHeight = 0;
     };
 
     Window* find(WindowHandle handle) const;
@@ -732,9 +735,11 @@ bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
     if (window == nullptr || window->lost) {
         return false;
     }
-    // Full screen at the desktop's own mode: no mode switch, and SDL keeps
-    // the windowed size and place to go back to. The new size comes as a
-    // size event.
+    if (on) {
+        SDL_GetWindowSize(window->sdl, &window->windowedWidth, &window->windowedHeight);
+    }
+    // Full screen at the desktop's own mode: no mode switch. The new size
+    // comes as a size event.
     if (SDL_SetWindowFullscreen(window->sdl, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
         std::fprintf(stderr, "vell: cannot %s full screen: %s\n", on ? "go to" : "leave",
                      SDL_GetError());
@@ -742,6 +747,11 @@ bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
     }
     // The frame fit of a new window must not shrink the full-screen one.
     window->fitPending = false;
+    // A window manager gives the old size back by itself; without one (or
+    // with SDL's dummy driver) nobody would.
+    if (!on && window->windowedWidth > 0 && window->windowedHeight > 0) {
+        SDL_SetWindowSize(window->sdl, window->windowedWidth, window->windowedHeight);
+    }
     return true;
 }
 
