@@ -35,8 +35,8 @@ bool saveScreenshot(const std::string& folder, const std::tm& time, int millisec
         SCREENSHOT_NAME_ATTEMPTS, pixels, width, height, path, error);
 }
 
-bool saveScreenshot(const std::string& folder, const std::uint32_t* pixels, int width,
-                    int height, std::string& path, std::string& error) {
+bool saveScreenshot(const std::string& folder, const std::uint32_t* pixels, int width, int height,
+                    std::string& path, std::string& error) {
     using namespace std::chrono;
     // The system clock counts from the Unix epoch, as time_t does; second
     // and millisecond come from one reading, so names sort in the order the
@@ -52,8 +52,8 @@ bool saveScreenshot(const std::string& folder, const std::uint32_t* pixels, int 
         return false;
     }
     const std::tm time = *local;
-    return saveScreenshot(folder, time, static_cast<int>(sinceEpoch % 1000), pixels, width,
-                          height, path, error);
+    return saveScreenshot(folder, time, static_cast<int>(sinceEpoch % 1000), pixels, width, height,
+                          path, error);
 }
 
 }  // namespace kelvo

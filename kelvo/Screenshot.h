@@ -23,7 +23,7 @@ bool saveScreenshot(const std::string& folder, const std::tm& time, int millisec
                     std::string& error);
 
 // As above at the present local time.
-bool saveScreenshot(const std::string& folder, const std::uint32_t* pixels, int width,
-                    int height, std::string& path, std::string& error);
+bool saveScreenshot(const std::string& folder, const std::uint32_t* pixels, int width, int height,
+                    std::string& path, std::string& error);
 
 }  // namespace kelvo

@@ -24,14 +24,21 @@ std::string valueOf(const std::string& option) {
     return option.substr(9);
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST(CameraText, EveryFiniteDoubleReadsBackBitForBit) {
     // Random bit patterns reach subnormals, huge values and negative zero.
     std::mt19937_64 random(20261209);
-    std::vector<double> values = {0.0, -0.0, 0.1, -10.0, std::numeric_limits<double>::min(),
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.1,
+                                  -10.0,
+                                  std::numeric_limits<double>::min(),
                                   std::numeric_limits<double>::denorm_min(),
-                                  std::numeric_limits<double>::max(), -1e-300};
+                                  std::numeric_limits<double>::max(),
+                                  -1e-300};
     while (values.size() < 6 * 500) {
         const std::uint64_t bits = random();
         double value;
@@ -96,7 +103,8 @@ TEST(CameraText, RefusesEveryKindOfBadValueWithAReason) {
 TEST(CameraText, AHeadlessFrameFromThePrintedCameraIsTheFlownObserversFrame) {
     const Scene& scene = testing::sharedScene();
     Observer flown = Scene::makeObserver();
-    const Vec3 inputs[][2] = {{{0, 0, 1}, {0, 1, 0}}, {{1, 1, 0}, {1, 0, 1}}, {{0, -1, 1}, {-1, 1, 0}}};
+    const Vec3 inputs[][2] = {
+        {{0, 0, 1}, {0, 1, 0}}, {{1, 1, 0}, {1, 0, 1}}, {{0, -1, 1}, {-1, 1, 0}}};
     float dt = 0.137f;
     for (const auto& [thrust, turn] : inputs) {
         flown.thrust = thrust;

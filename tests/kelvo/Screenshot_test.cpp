@@ -112,8 +112,7 @@ TEST_F(Screenshot, SavesAtOnceFromManyThreadsGetAFileEach) {
 TEST_F(Screenshot, AFolderThatCannotTakeItIsReported) {
     const std::uint32_t pixel = 0;
     std::string path, error;
-    EXPECT_FALSE(saveScreenshot((dir / "missing").string(), &pixel, 1, 1,
-                                path, error));
+    EXPECT_FALSE(saveScreenshot((dir / "missing").string(), &pixel, 1, 1, path, error));
     EXPECT_NE(error.find("missing"), std::string::npos) << error;
     EXPECT_TRUE(path.empty());
     EXPECT_FALSE(fs::exists(dir / "missing"));

@@ -25,7 +25,9 @@ constexpr int F11 = vell::KEY_F1 + 10;
 constexpr int F12 = vell::KEY_F1 + 11;
 
 std::uint32_t fakeMilliseconds = 1;
-std::uint32_t fakeCounter() { return fakeMilliseconds; }
+std::uint32_t fakeCounter() {
+    return fakeMilliseconds;
+}
 
 // Every field of the observer that a key or the mouse could change.
 struct Pose {
@@ -36,8 +38,8 @@ Pose poseOf(const Observer& o) {
     return {o.position, o.velocity, o.angles, o.right, o.up, o.forward, o.screen};
 }
 std::ostream& operator<<(std::ostream& out, const Pose& p) {
-    return out << "angles " << p.angles.x << "," << p.angles.y << "," << p.angles.z
-               << " position " << p.position.x << "," << p.position.y << "," << p.position.z;
+    return out << "angles " << p.angles.x << "," << p.angles.y << "," << p.angles.z << " position "
+               << p.position.x << "," << p.position.y << "," << p.position.z;
 }
 
 // The viewer on the fake window system, in a 24 x 20 window, with the clock
@@ -53,9 +55,10 @@ protected:
         platform.initialWidth = 24;
         platform.initialHeight = 20;
         s.world.buildTree();
-        folder = fs::temp_directory_path() /
-                 ("kelvo-viewer-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            fs::temp_directory_path() /
+            ("kelvo-viewer-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
         viewer = std::make_unique<Viewer>(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
