@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -129,15 +130,18 @@ bool checkWritable(const std::string& path, std::string& error) {
     return true;
 }
 
-bool writePng(const std::string& path, const std::uint32_t* pixels, int width, int height,
-              std::string& error) {
+namespace {
+
+// Encodes the picture into a new file beside path, written through to the
+// disk; its name goes to partial. false with the reason, nothing left behind.
+bool writeBeside(const std::string& path, const std::uint32_t* pixels, int width, int height,
+                 std::string& partial, std::string& error) {
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
     for (std::size_t i = 0, n = static_cast<std::size_t>(width) * height; i < n; ++i) {
         rgb[3 * i + 0] = static_cast<std::uint8_t>(pixels[i] >> 16);
         rgb[3 * i + 1] = static_cast<std::uint8_t>(pixels[i] >> 8);
         rgb[3 * i + 2] = static_cast<std::uint8_t>(pixels[i]);
     }
-    std::string partial;
     std::FILE* file = createTemporaryBeside(path, partial);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
@@ -160,6 +164,61 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
         std::remove(partial.c_str());
         return false;
     }
+    return true;
+}
+
+enum class Placed { YES, TAKEN, FAILED };
+
+// Gives the finished file the name to, unless a file already has it; unlike
+// a rename, this never replaces one, even when another program creates it
+// at the same moment.
+Placed placeNew(const std::string& from, const std::string& to, std::string& reason) {
+#if defined(_WIN32)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return Placed::YES;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+        return Placed::TAKEN;
+    }
+    reason = "cannot name it (Windows error " + std::to_string(code) + ")";
+    return Placed::FAILED;
+#else
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        std::remove(from.c_str());
+        return Placed::YES;
+    }
+    if (errno == EEXIST) {
+        return Placed::TAKEN;
+    }
+    // A file system without hard links: the name is claimed by creating it
+    // empty, exclusively, and the picture then renamed over the claim.
+    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return Placed::TAKEN;
+        }
+        reason = std::strerror(errno);
+        return Placed::FAILED;
+    }
+    ::close(fd);
+    if (std::rename(from.c_str(), to.c_str()) == 0) {
+        return Placed::YES;
+    }
+    reason = std::strerror(errno);
+    std::remove(to.c_str());
+    return Placed::FAILED;
+#endif
+}
+
+}  // namespace
+
+bool writePng(const std::string& path, const std::uint32_t* pixels, int width, int height,
+              std::string& error) {
+    std::string partial;
+    if (!writeBeside(path, pixels, width, height, partial, error)) {
+        return false;
+    }
     std::string reason;
     if (!replaceFile(partial, path, reason)) {
         error = "cannot write " + path + ": " + reason;
@@ -167,6 +226,34 @@ bool writePng(const std::string& path, const std::uint32_t* pixels, int width, i
         return false;
     }
     return true;
+}
+
+bool writeNewPng(const std::function<std::string(int)>& nameFor, int attempts,
+                 const std::uint32_t* pixels, int width, int height, std::string& path,
+                 std::string& error) {
+    std::string partial;
+    if (!writeBeside(nameFor(0), pixels, width, height, partial, error)) {
+        return false;
+    }
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::string name = nameFor(attempt);
+        std::string reason;
+        switch (placeNew(partial, name, reason)) {
+            case Placed::YES:
+                path = name;
+                return true;
+            case Placed::TAKEN:
+                continue;
+            case Placed::FAILED:
+                error = "cannot write " + name + ": " + reason;
+                std::remove(partial.c_str());
+                return false;
+        }
+    }
+    error = "cannot write " + nameFor(0) + ": it and the next " + std::to_string(attempts - 1) +
+            " names exist already";
+    std::remove(partial.c_str());
+    return false;
 }
 
 bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,15 @@ namespace kelvo {
 // its target and renamed into place. false, with the reason in error.
 bool writePng(const std::string& path, const std::uint32_t* pixels, int width, int height,
               std::string& error);
+
+// Writes like writePng, but never replaces a file: the picture takes the
+// first of nameFor(0), nameFor(1), ... (at most attempts names) that no file
+// has, even against another program creating it at the same moment. The name
+// taken goes to path. false, with the reason in error, when every name is
+// taken or the folder refuses.
+bool writeNewPng(const std::function<std::string(int)>& nameFor, int attempts,
+                 const std::uint32_t* pixels, int width, int height, std::string& path,
+                 std::string& error);
 
 // Whether a file could be written at path, checked before a long run so that a
 // bad path fails at once; nothing is left behind. false, with the reason.

@@ -1,24 +1,156 @@
 #include "kelvo/Viewer.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "kelvo/CameraText.h"
+#include "kelvo/Screenshot.h"
 #include "kelvo/ViewRows.h"
 
 namespace kelvo {
 
-Viewer::Viewer(const World* w, const Observer& o, int mode) : RayTracer(w, o, mode) {}
+namespace {
 
-void Viewer::onKey(int virtualKey, int pressed) {
-    // Each group of keys takes its own and leaves the others alone.
-    if (pressed && selectView(virtualKey)) {
-        return;
+// Mouse positions travel as unsigned 16-bit numbers, so a captured pointer
+// left of or above the window reads as 65535 and down. The step between two
+// positions, taken modulo 2^16 as a signed number, is the true step for any
+// move shorter than 32768 pixels.
+int step16(int from, int to) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(to - from));
+}
+
+// One flushed line on stdout; a failed write is reported, and the viewer
+// goes on.
+void printLine(const std::string& line) {
+    errno = 0;
+    const bool written = std::fputs((line + "\n").c_str(), stdout) >= 0;
+    if (!written || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kelvo: cannot write to standard output: %s\n",
+                     errno != 0 ? std::strerror(errno) : "write error");
+        std::clearerr(stdout);
     }
 }
 
-void Viewer::onMouseMove(const int[2]) {}
+}  // namespace
 
-void Viewer::onMouseButton(int, int, int) {}
+Viewer::Viewer(const World* w, const Observer& o, int mode) : RayTracer(w, o, mode) {}
+
+void Viewer::drawFrame() {
+    RayTracer::drawFrame();
+    if (vell::stopRequested() || backBufferPixels() == nullptr) {
+        return;  // nothing was shown
+    }
+    pictureStale_ = false;
+    if (screenshotPending_) {
+        screenshotPending_ = false;
+        saveScreenshot();
+    }
+}
+
+void Viewer::onResize(const int size[2]) {
+    RayTracer::onResize(size);
+    pictureStale_ = true;
+}
+
+void Viewer::onKey(int virtualKey, int pressed) {
+    if (virtualKey < 0 || virtualKey >= static_cast<int>(keysHeld_.size())) {
+        return;
+    }
+    // A held key repeats its press; only the first one acts.
+    const bool repeat = pressed != 0 && keysHeld_[virtualKey];
+    keysHeld_[virtualKey] = pressed != 0;
+    if (pressed == 0 || repeat || selectView(virtualKey)) {
+        return;
+    }
+    switch (virtualKey) {
+        case vell::KEY_ESCAPE:
+            close();
+            break;
+        case vell::KEY_F1 + 10:  // F11
+            setFullscreen(!isFullscreen());
+            break;
+        case vell::KEY_F1 + 11:  // F12
+            if (pictureStale_) {
+                screenshotPending_ = true;
+            } else {
+                saveScreenshot();
+            }
+            break;
+        case 'C':
+            printCamera();
+            break;
+        default:
+            break;
+    }
+}
+
+void Viewer::onMouseMove(const int position[2]) {
+    if (dragging && pointerKnown_) {
+        const int dx = step16(pointer_[0], position[0]);
+        const int dy = step16(pointer_[1], position[1]);
+        if (dx != 0 || dy != 0) {
+            // The step since the last move, added to whatever the keys turned
+            // meanwhile. Right turns right, as the right arrow does; down
+            // looks down, as a growing pitch does.
+            observer.angles.y += DRAG_TURN * dx;
+            observer.angles.x += DRAG_TURN * dy;
+            observer.updateBasis();
+            observer.updateMapping();
+        }
+    }
+    pointer_[0] = position[0];
+    pointer_[1] = position[1];
+    pointerKnown_ = true;
+}
+
+void Viewer::onMouseButton(int button, int pressed, int doubleClick) {
+    if (button != 0) {
+        return;
+    }
+    // A double click message is the second press of the button.
+    if (pressed != 0 || doubleClick != 0) {
+        if (!dragging) {
+            dragging = true;
+            captureMouse(true);
+        }
+    } else {
+        endDrag();
+    }
+}
+
+void Viewer::onFocus(int focused) {
+    if (focused == 0) {
+        // Releases that happen elsewhere never arrive.
+        keysHeld_.reset();
+        endDrag();
+    }
+}
+
+void Viewer::endDrag() {
+    if (dragging) {
+        dragging = false;
+        captureMouse(false);
+    }
+}
+
+void Viewer::saveScreenshot() {
+    const int* size = backBufferSize();
+    std::string path;
+    std::string error;
+    if (kelvo::saveScreenshot(screenshotFolder, backBufferPixels(), size[0], size[1], path,
+                              error)) {
+        printLine(path);
+    } else {
+        std::fprintf(stderr, "kelvo: screenshot not saved: %s\n", error.c_str());
+    }
+}
+
+void Viewer::printCamera() {
+    printLine(cameraOption(observer));
+}
 
 // ---- Views of the tree --------------------------------------------------
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <bitset>
+#include <string>
+
 #include "kelvo/RayTracer.h"
 
 namespace kelvo {
@@ -15,13 +18,30 @@ enum class ViewMode {
 // viewer is expected to do beyond them (closing, screenshots, the camera as
 // text, mouse look, full screen, views of the tree). With none of the extra
 // keys pressed it draws exactly what RayTracer draws.
+//
+// Esc closes the window, F11 toggles full screen, F12 saves the picture on
+// screen, C prints the camera as a --camera option, and dragging with the
+// left button turns the camera. Keys act when pressed, not again while held.
 class Viewer : public RayTracer {
 public:
+    // The turn per pixel of a drag, in radians: 200 pixels make about 57
+    // degrees, so a drag across a small window turns less than a right angle.
+    static constexpr double DRAG_TURN = 0.005;
+
     Viewer(const World* world, const Observer& observer, int fitMode);
 
+    void drawFrame() override;
+    void onResize(const int size[2]) override;
     void onKey(int virtualKey, int pressed) override;
     void onMouseMove(const int position[2]) override;
     void onMouseButton(int button, int pressed, int doubleClick) override;
+    void onFocus(int focused) override;
+
+    // Saves the picture on screen as a PNG in screenshotFolder and prints its
+    // path; a failure is reported on stderr and changes nothing else.
+    void saveScreenshot();
+    // Prints the observer as a --camera option on stdout.
+    void printCamera();
 
     // The views of the tree: F1 the traced picture, F2 the leaves crossed,
     // F3 the confirming leaf. The views other than the traced picture are
@@ -46,9 +66,24 @@ public:
     // characters of about 7 pixels.
     static constexpr int LEGEND_TEXT_ROOM = 112;
 
+    // Where screenshots go; empty: the current folder.
+    std::string screenshotFolder;
+    // Whether the left button is held down in the window.
+    bool dragging = false;
+
 private:
     // Takes the view keys (F1 to F3); false for any other key.
     bool selectView(int virtualKey);
+    void endDrag();
+
+    std::bitset<256> keysHeld_;
+    // The pointer's last position; unknown until the first move.
+    bool pointerKnown_ = false;
+    int pointer_[2] = {0, 0};
+    // The back buffer holds no finished frame yet (after a resize), so a
+    // screenshot waits for the next one.
+    bool pictureStale_ = true;
+    bool screenshotPending_ = false;
 };
 
 }  // namespace kelvo

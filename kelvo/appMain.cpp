@@ -14,7 +14,11 @@ void appMain(const AppMainOptions& options) {
     // World, light, surfaces, the 37 spheres and the tree, with the pool
     // compacted after the spheres are in and again after the build.
     Scene scene;
-    Viewer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    Observer start = Scene::makeObserver();
+    if (options.camera) {
+        placeObserver(start, *options.camera);
+    }
+    Viewer view(&scene.world, start, RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
     view.viewMode = options.view;
     // Frames go through the fast tracer, in whichever view is shown; the
@@ -22,7 +26,9 @@ void appMain(const AppMainOptions& options) {
     const FastTracer tracer(scene.world);
     ParallelRows rows(options.threads, viewRows(view, tracer));
     view.rows = &rows;
-    view.createWindow("vell");
+    if (view.createWindow("vell") && options.fullscreen) {
+        view.setFullscreen(true);
+    }
 
     long long drawn = 0;
     // The loop pumps first: a quit already waiting ends it before any frame.

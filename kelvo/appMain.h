@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+
+#include "kelvo/CameraText.h"
 
 #include "kelvo/Viewer.h"
 
@@ -15,6 +18,10 @@ struct AppMainOptions {
     int threads = 1;
     // What the frames show at start (the view keys change it).
     ViewMode view = ViewMode::SHADED;
+    // Where the observer starts, at rest; the scene's own place when empty.
+    std::optional<CameraPlace> camera;
+    // Whether the window starts full screen.
+    bool fullscreen = false;
     // Called after the last frame of a limited run, while its window and back
     // buffer still exist.
     std::function<void(RayTracer&)> finished;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kelvo/Benchmark.h"
+#include "kelvo/CameraText.h"
 #include "kelvo/ImageFile.h"
 #include "kelvo/ParallelRows.h"
 #include "kelvo/RayTracer.h"
@@ -143,6 +144,18 @@ int run(int argc, char** argv) {
     long long frames = 0;
     std::string output;
     std::string viewName = "shaded";
+    std::string cameraText;
+    bool fullscreen = false;
+    cli.footer(
+        "Keys in the window:\n"
+        "  W/S, D/A, Space/Shift  fly forward/back, right/left, up/down\n"
+        "  arrows, Q/E            turn: pitch and yaw, roll\n"
+        "  left mouse drag        turn by the mouse (0.005 radians per pixel)\n"
+        "  Esc                    close the window\n"
+        "  F11                    full screen on or off\n"
+        "  F12                    save the picture as kelvo-YYYYMMDD-HHMMSS-mmm.png here\n"
+        "  C                      print the camera as a --camera option\n"
+        "  F1, F2, F3             the picture; leaves crossed; the leaf of each hit");
     cli.set_version_flag("--version", VERSION);
     auto* headlessOption =
         cli.add_flag("--headless", headless, "Run without a window, in memory (default: 1 frame)");
@@ -172,7 +185,16 @@ int run(int argc, char** argv) {
                        "ray crossed) or cells (the leaf of each hit); F1, F2, F3 switch")
             ->check(VIEW_NAME)
             ->type_name("VIEW");
+    auto* cameraOption =
+        cli.add_option("--camera", cameraText,
+                       "Start the camera there, at rest: position, then pitch, yaw and roll in "
+                       "radians (the C key prints the camera in this form)")
+            ->type_name("X,Y,Z,PITCH,YAW,ROLL");
+    auto* fullscreenOption =
+        cli.add_flag("--fullscreen", fullscreen, "Open the window full screen (F11 toggles it)");
     outputOption->needs(headlessOption);
+    fullscreenOption->excludes(headlessOption);
+    benchmarkOption->excludes(cameraOption)->excludes(fullscreenOption);
     literalOption->needs(benchmarkOption);
     literalOption->excludes(viewOption);
     benchmarkOption->excludes(headlessOption)->excludes(outputOption)->excludes(overlayOption);
@@ -191,6 +213,14 @@ int run(int argc, char** argv) {
     ClientSize size;
     if (!sizeText.empty()) {
         const std::string problem = parseSize(sizeText, size);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "kelvo: %s\n", problem.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    kelvo::CameraPlace camera;
+    if (cameraOption->count() > 0) {
+        const std::string problem = kelvo::parseCamera(cameraText, camera);
         if (!problem.empty()) {
             std::fprintf(stderr, "kelvo: %s\n", problem.c_str());
             return EXIT_USAGE;
@@ -253,6 +283,10 @@ int run(int argc, char** argv) {
     options.overlay = !noOverlay;
     options.threads = threads;
     options.view = viewNamed(viewName);
+    if (cameraOption->count() > 0) {
+        options.camera = camera;
+    }
+    options.fullscreen = fullscreen;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;

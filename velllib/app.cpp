@@ -172,6 +172,12 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
         case MSG_CLOSE:
             platform->destroyNativeWindow(window);
             return 0;
+        case MSG_SETFOCUS:
+        case MSG_KILLFOCUS:
+            owner->onFocus(message == MSG_SETFOCUS ? 1 : 0);
+            // The window system may still want its own answer (Win32 moves
+            // the caret); the owner only listens.
+            break;
         case MSG_KEYDOWN:
         case MSG_KEYUP:
             owner->onKey(static_cast<int>(wParam), message == MSG_KEYDOWN ? 1 : 0);
@@ -221,6 +227,7 @@ void AppWindow::onMouseMove(const int[2]) {}
 void AppWindow::onMouseButton(int, int, int) {}
 void AppWindow::onKey(int, int) {}
 void AppWindow::onResize(const int[2]) {}
+void AppWindow::onFocus(int) {}
 
 bool AppWindow::createWindow(const char* title) {
     Platform* platform = currentPlatform();
@@ -256,6 +263,46 @@ void AppWindow::destroyWindow() {
     Platform* platform = currentPlatform();
     if (record != nullptr && platform != nullptr) {
         platform->destroyNativeWindow(record->window);
+    }
+}
+
+void AppWindow::close() {
+    if (WindowRecord* record = findByOwner(this)) {
+        windowProcedure(record->window, MSG_CLOSE, 0, 0);
+    }
+}
+
+bool AppWindow::setFullscreen(bool on) {
+    WindowRecord* record = findByOwner(this);
+    Platform* platform = currentPlatform();
+    if (record == nullptr || platform == nullptr) {
+        return false;
+    }
+    if (record->fullscreen == on) {
+        return true;
+    }
+    // The platform may send the new size before it returns; the record is
+    // looked up again afterwards rather than trusted across the call.
+    WindowHandle window = record->window;
+    if (!platform->setFullscreen(window, on)) {
+        return false;
+    }
+    if (WindowRecord* after = findByWindow(window)) {
+        after->fullscreen = on;
+    }
+    return true;
+}
+
+bool AppWindow::isFullscreen() {
+    WindowRecord* record = findByOwner(this);
+    return record != nullptr && record->fullscreen;
+}
+
+void AppWindow::captureMouse(bool on) {
+    WindowRecord* record = findByOwner(this);
+    Platform* platform = currentPlatform();
+    if (record != nullptr && platform != nullptr) {
+        platform->captureMouse(record->window, on);
     }
 }
 

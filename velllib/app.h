@@ -49,12 +49,23 @@ public:
     virtual void onKey(int virtualKey, int pressed);
     // size: client width, height; the new back buffer is already made.
     virtual void onResize(const int size[2]);
+    // focused: 1 when the window gains the keyboard focus, 0 when it loses it.
+    virtual void onFocus(int focused);
 
     // The first size message reaches onResize before this returns. false when
     // no window results; if no other window is open, the quit message with
     // exit code 1 is then posted, so a frame loop that goes on anyway ends.
     bool createWindow(const char* title);
     void destroyWindow();
+    // Closes the window as its close button does.
+    void close();
+    // Full screen on or off; the new size arrives through onResize. false,
+    // with the window left as it was, when the window system cannot.
+    bool setFullscreen(bool on);
+    bool isFullscreen();
+    // Keeps the mouse's moves and releases coming while the pointer is
+    // outside the window (during a drag), or lets them go.
+    void captureMouse(bool on);
     // Client width and height; zeros without a window.
     const int* backBufferSize();
     // Null without a window or without a back buffer (empty client area).
@@ -70,6 +81,7 @@ struct WindowRecord {
     std::uint32_t* pixels = nullptr;
     BitmapHandle bitmap = nullptr;
     AppWindow* owner = nullptr;
+    bool fullscreen = false;
 };
 
 // WindowRecord items, newest first.

@@ -23,6 +23,8 @@ using MessageResult = std::intptr_t;
 inline constexpr unsigned MSG_CREATE = 1;
 inline constexpr unsigned MSG_DESTROY = 2;
 inline constexpr unsigned MSG_SIZE = 5;  // lParam: width | height << 16, both unsigned 16-bit
+inline constexpr unsigned MSG_SETFOCUS = 7;
+inline constexpr unsigned MSG_KILLFOCUS = 8;
 inline constexpr unsigned MSG_PAINT = 15;
 inline constexpr unsigned MSG_CLOSE = 16;
 inline constexpr unsigned MSG_QUIT = 18;      // wParam: the exit code
@@ -114,6 +116,15 @@ public:
 
     // 1 while the key with this virtual key code is held, else 0.
     virtual int keyDown(int virtualKey) = 0;
+
+    // Makes the window cover its screen without a frame (on), or gives it back
+    // the frame, place and size it had before (off). The new client size
+    // arrives as MSG_SIZE, at once or later. false when the window system
+    // cannot do it; the window then stays as it was.
+    virtual bool setFullscreen(WindowHandle, bool) { return false; }
+    // While captured, the window receives the mouse's moves and button
+    // releases wherever the pointer is, so a drag may leave the window.
+    virtual void captureMouse(WindowHandle, bool) {}
 };
 
 // The platform that the window layer talks to; set by appEntry.

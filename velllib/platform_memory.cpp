@@ -9,6 +9,9 @@ namespace vell {
 std::unique_ptr<MemoryPlatform> MemoryPlatform::open(const MemoryPlatformOptions& options,
                                                      std::string& error) {
     error = clientSizeProblem(options.clientWidth, options.clientHeight);
+    if (error.empty()) {
+        error = clientSizeProblem(options.desktopWidth, options.desktopHeight);
+    }
     if (!error.empty()) {
         return nullptr;
     }
@@ -26,7 +29,11 @@ bool MemoryPlatform::registerWindowClass(const char*) {
 }
 
 WindowHandle MemoryPlatform::createNativeWindow(const char* title, AppWindow* owner) {
-    windows_.push_back(std::make_unique<Window>(Window{title != nullptr ? title : ""}));
+    auto window = std::make_unique<Window>();
+    window->title = title != nullptr ? title : "";
+    window->width = options_.clientWidth;
+    window->height = options_.clientHeight;
+    windows_.push_back(std::move(window));
     WindowHandle handle = windows_.back().get();
     WindowCreation creation{owner};
     windowProcedure(handle, MSG_CREATE, 0, reinterpret_cast<MessageLong>(&creation));
@@ -91,6 +98,32 @@ void MemoryPlatform::drawText(WindowHandle, BitmapHandle, std::uint32_t* pixels,
 
 int MemoryPlatform::keyDown(int) {
     return 0;
+}
+
+bool MemoryPlatform::setFullscreen(WindowHandle handle, bool on) {
+    auto found = std::find_if(windows_.begin(), windows_.end(),
+                              [&](const auto& w) { return w.get() == handle; });
+    if (found == windows_.end()) {
+        return false;
+    }
+    Window& window = **found;
+    const bool fullscreen = window.windowedWidth > 0;
+    if (on == fullscreen) {
+        return true;
+    }
+    if (on) {
+        window.windowedWidth = window.width;
+        window.windowedHeight = window.height;
+        window.width = options_.desktopWidth;
+        window.height = options_.desktopHeight;
+    } else {
+        window.width = window.windowedWidth;
+        window.height = window.windowedHeight;
+        window.windowedWidth = 0;
+        window.windowedHeight = 0;
+    }
+    windowProcedure(handle, MSG_SIZE, 0, packPair(window.width, window.height));
+    return true;
 }
 
 }  // namespace vell

@@ -12,6 +12,9 @@ namespace vell {
 struct MemoryPlatformOptions {
     int clientWidth = 240;
     int clientHeight = 200;
+    // The screen that a full-screen window covers.
+    int desktopWidth = 1024;
+    int desktopHeight = 768;
 };
 
 // Windows that exist only in memory, for runs without a display: each has the
@@ -45,12 +48,20 @@ public:
     void drawText(WindowHandle window, BitmapHandle bitmap, std::uint32_t* pixels, int width,
                   int height, const char* text, int left, int top) override;
     int keyDown(int virtualKey) override;
+    // Sends the desktop's size, or back the size from before, as MSG_SIZE
+    // before returning.
+    bool setFullscreen(WindowHandle window, bool on) override;
 
 private:
     explicit MemoryPlatform(const MemoryPlatformOptions& options) : options_(options) {}
 
     struct Window {
         std::string title;
+        int width = 0;
+        int height = 0;
+        // The size to go back to from full screen; 0 x 0 while windowed.
+        int windowedWidth = 0;
+        int windowedHeight = 0;
     };
 
     MemoryPlatformOptions options_;

@@ -166,6 +166,8 @@ public:
         text_.draw(pixels, width, height, text, left, top);
     }
     int keyDown(int virtualKey) override;
+    bool setFullscreen(WindowHandle handle, bool on) override;
+    void captureMouse(WindowHandle handle, bool on) override;
 
 private:
     struct Window {
@@ -184,6 +186,9 @@ private:
         // default, until the tick count fitUntil.
         bool fitPending = false;
         Uint32 fitUntil = 0;
+        // The client size before full screen, to go back to.
+        int windowedWidth = 0;
+        int windowedHeight = 0;
     };
 
     Window* find(WindowHandle handle) const;
@@ -545,6 +550,12 @@ void SdlPlatform::translate(const SDL_Event& event) {
                 case SDL_WINDOWEVENT_CLOSE:
                     post(window, MSG_CLOSE, 0, 0);
                     break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    post(window, MSG_SETFOCUS, 0, 0);
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    post(window, MSG_KILLFOCUS, 0, 0);
+                    break;
                 default:
                     break;
             }
@@ -717,6 +728,39 @@ int SdlPlatform::keyDown(int virtualKey) {
         }
     }
     return 0;
+}
+
+bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
+    Window* window = find(handle);
+    if (window == nullptr || window->lost) {
+        return false;
+    }
+    if (on) {
+        SDL_GetWindowSize(window->sdl, &window->windowedWidth, &window->windowedHeight);
+    }
+    // Full screen at the desktop's own mode: no mode switch. The new size
+    // comes as a size event.
+    if (SDL_SetWindowFullscreen(window->sdl, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
+        std::fprintf(stderr, "vell: cannot %s full screen: %s\n", on ? "go to" : "leave",
+                     SDL_GetError());
+        return false;
+    }
+    // The frame fit of a new window must not shrink the full-screen one.
+    window->fitPending = false;
+    // A window manager gives the old size back by itself; without one (or
+    // with SDL's dummy driver) nobody would.
+    if (!on && window->windowedWidth > 0 && window->windowedHeight > 0) {
+        SDL_SetWindowSize(window->sdl, window->windowedWidth, window->windowedHeight);
+    }
+    return true;
+}
+
+void SdlPlatform::captureMouse(WindowHandle handle, bool on) {
+    if (find(handle) != nullptr) {
+        // Not every video driver can capture (Wayland cannot); the drag then
+        // ends where the pointer leaves the window, which is no error.
+        SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
+    }
 }
 
 }  // namespace

@@ -276,12 +276,75 @@ public:
         return (GetAsyncKeyState(virtualKey) & 0x8000) != 0 ? 1 : 0;
     }
 
+    bool setFullscreen(WindowHandle window, bool on) override {
+        HWND handle = static_cast<HWND>(window);
+        if (!IsWindow(handle)) {
+            return false;
+        }
+        // The window's surface record keeps what full screen replaced. The
+        // calls below send WM_SIZE at once, which may look the record up,
+        // so nothing refers to it across them.
+        if (surfaceOf(handle).fullscreen == on) {
+            return true;
+        }
+        if (on) {
+            WINDOWPLACEMENT placement{};
+            placement.length = sizeof placement;
+            MONITORINFO monitor{};
+            monitor.cbSize = sizeof monitor;
+            if (!GetWindowPlacement(handle, &placement) ||
+                !GetMonitorInfoA(MonitorFromWindow(handle, MONITOR_DEFAULTTONEAREST), &monitor)) {
+                std::fprintf(stderr, "vell: cannot go to full screen (error %lu)\n",
+                             static_cast<unsigned long>(GetLastError()));
+                return false;
+            }
+            const LONG style = GetWindowLongA(handle, GWL_STYLE);
+            Surface& surface = surfaceOf(handle);
+            surface.fullscreen = true;
+            surface.windowedStyle = style;
+            surface.windowedPlacement = placement;
+            // A pop-up without caption or border, over the whole monitor the
+            // window is on (the taskbar included).
+            SetWindowLongA(handle, GWL_STYLE, (style & ~WS_OVERLAPPEDWINDOW) | WS_POPUP);
+            const RECT& area = monitor.rcMonitor;
+            SetWindowPos(handle, HWND_TOP, area.left, area.top, area.right - area.left,
+                         area.bottom - area.top,
+                         SWP_NOOWNERZORDER | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+        } else {
+            Surface& surface = surfaceOf(handle);
+            surface.fullscreen = false;
+            const LONG style = surface.windowedStyle;
+            const WINDOWPLACEMENT placement = surface.windowedPlacement;
+            SetWindowLongA(handle, GWL_STYLE, style);
+            SetWindowPlacement(handle, &placement);
+            // The frame comes back only once the window is told that its
+            // style changed.
+            SetWindowPos(handle, nullptr, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER |
+                             SWP_FRAMECHANGED);
+        }
+        return true;
+    }
+
+    void captureMouse(WindowHandle window, bool on) override {
+        HWND handle = static_cast<HWND>(window);
+        if (on) {
+            SetCapture(handle);
+        } else if (GetCapture() == handle) {
+            ReleaseCapture();
+        }
+    }
+
 private:
     struct Surface {
         HWND window = nullptr;
         HDC memoryDC = nullptr;
         HGDIOBJ previousBitmap = nullptr;
         BITMAPINFO bitmapInfo{};
+        bool fullscreen = false;
+        // What full screen replaced, to go back to.
+        LONG windowedStyle = 0;
+        WINDOWPLACEMENT windowedPlacement{};
     };
 
     Surface* findSurface(HWND window) {

@@ -59,6 +59,16 @@ for view in leaves cells; do
 done
 [ -z "$(ls "$work" | grep -v -E '^(a|b|c)\.png$|^out$|^err$')" ] || fail "stray files: $(ls "$work")"
 
+# --camera: the scene's own start given as text draws the same bytes; another
+# place draws another picture; negative values need no '='.
+"$kelvo" --headless --size 320x240 --frames 3 --no-overlay --camera 0,0,-10,0,0,0 \
+  --output "$work/cam.png" >/dev/null 2>"$work/err" || fail "--camera run: $(cat "$work/err")"
+cmp -s "$work/b.png" "$work/cam.png" || fail "--camera at the start draws other bytes"
+"$kelvo" --headless --size 320x240 --no-overlay --camera -1.5,0.25,-9,0.1,-0.2,0.05 \
+  --output "$work/cam.png" >/dev/null 2>"$work/err" || fail "--camera with negatives: $(cat "$work/err")"
+cmp -s "$work/b.png" "$work/cam.png" && fail "--camera elsewhere draws the start's picture"
+rm -f "$work/cam.png"
+
 # The benchmark's four lines (the figures are measurements, only their form
 # and the primary rays are fixed).
 "$kelvo" --benchmark --size 64x48 --frames 2 --threads 2 >"$work/out" 2>"$work/err" || fail "benchmark: $(cat "$work/err")"
@@ -115,11 +125,27 @@ expect_usage_error "view in capitals" --headless --view LEAVES
 expect_usage_error "empty view" --headless --view ""
 expect_usage_error "view without a value" --headless --view
 expect_usage_error "literal benchmark of a view" --benchmark --literal --view cells
+expect_usage_error "camera: five numbers" --headless --camera 1,2,3,4,5
+grep -q "six numbers" "$work/err" || fail "camera: five numbers: message: $(cat "$work/err")"
+expect_usage_error "camera: seven numbers" --headless --camera 1,2,3,4,5,6,7
+expect_usage_error "camera: not a number" --headless --camera 1,2,three,4,5,6
+grep -q "camera z 'three' is not a number" "$work/err" || fail "camera: not a number: message: $(cat "$work/err")"
+expect_usage_error "camera: trailing junk" --headless --camera 1,2,3,4,5,6m
+expect_usage_error "camera: NaN" --headless --camera 1,2,3,nan,5,6
+grep -q "not a finite number" "$work/err" || fail "camera: NaN: message: $(cat "$work/err")"
+expect_usage_error "camera: infinite" --camera 1,2,3,4,inf,6
+expect_usage_error "camera: out of range" --headless --camera 1e400,2,3,4,5,6
+expect_usage_error "camera: empty" --headless --camera ""
+expect_usage_error "camera: empty field" --headless --camera 1,2,,4,5,6
+expect_usage_error "camera with benchmark" --benchmark --camera 0,0,-10,0,0,0
+expect_usage_error "fullscreen with headless" --headless --fullscreen
+expect_usage_error "fullscreen with benchmark" --benchmark --fullscreen
 [ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
 
 "$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"
-grep -q -- "--headless" "$work/out" || fail "--help lists --headless"
-grep -q -- "--view" "$work/out" || fail "--help lists --view"
+for listed in --headless --camera --fullscreen --threads --view Esc F11 F12 F2 drag; do
+  grep -q -- "$listed" "$work/out" || fail "--help lists $listed"
+done
 "$kelvo" --version >"$work/out" 2>&1 || fail "--version exit code"
 grep -q "kelvo" "$work/out" || fail "--version names kelvo"
 

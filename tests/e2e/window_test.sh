@@ -101,6 +101,113 @@ if start; then
   finish "closing the window"
 fi
 
+# The viewer's own keys and mouse, run in a working folder of its own:
+# F12 saves the picture there and prints its name, C prints the camera,
+# a left-button drag turns it (also when it leaves the window), F11 goes full
+# screen and back, Esc ends the program.
+mkdir -p "$work/run"
+camera() {  # the last camera printed: x y z pitch yaw roll
+  grep '^--camera ' "$work/viewer.out" | tail -1 | sed 's/^--camera //; s/,/ /g'
+}
+near() { awk -v a="$1" -v b="$2" 'BEGIN { d = a - b; exit !(d < 1e-9 && d > -1e-9) }'; }
+press() { xdotool key --window "$wid" "$1"; sleep 0.7; }
+( cd "$work/run" && exec "$kelvo" --size 320x240 >"$work/viewer.out" 2>"$work/viewer.err" ) & pid=$!
+wid=$(timeout 180 xdotool search --sync --name '^vell$' | head -1)
+if [ -z "$wid" ]; then
+  fail "viewer: no window titled vell appeared"
+else
+  sleep 2
+  xdotool windowmove --sync "$wid" 200 150 >/dev/null 2>&1
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  sleep 1
+
+  press F12
+  shots=$(ls "$work/run")
+  if [ "$(echo "$shots" | grep -c '^kelvo-[0-9]\{8\}-[0-9]\{6\}-[0-9]\{3\}\(-[0-9]\+\)\?\.png$')" -ne 1 ] ||
+     [ "$(echo "$shots" | wc -l)" -ne 1 ]; then
+    fail "F12: wanted one kelvo-YYYYMMDD-HHMMSS-mmm.png in the working folder, found: $shots"
+  else
+    [ "$(/usr/bin/identify -format '%m %wx%h' "$work/run/$shots")" = "PNG 320x240" ] ||
+      fail "F12: $(/usr/bin/identify "$work/run/$shots" 2>&1)"
+    grep -qx "$shots" "$work/viewer.out" || fail "F12: the name is not printed: $(cat "$work/viewer.out")"
+    cp "$work/run/$shots" "$work/saved.png"
+    white=$(fraction saved '(r>0.99 && g>0.99 && b>0.99) ? 1 : 0' -crop 80x39+0+0 +repage)
+    above "$white" 0.3 || fail "F12: the overlay is not in the picture ($white of the corner is white)"
+  fi
+  xdotool key --window "$wid" F12 F12; sleep 1
+  [ "$(ls "$work/run" | sort -u | wc -l)" -eq 3 ] || fail "F12 three times: $(ls "$work/run")"
+
+  press c
+  read -r x0 y0 z0 p0 yaw0 r0 <<<"$(camera)"
+  [ "$x0 $y0 $z0 $p0 $yaw0 $r0" = "0 0 -10 0 0 0" ] || fail "C at the start printed: $(camera)"
+  # Moving without a button turns nothing.
+  xdotool mousemove --window "$wid" 100 100; sleep 0.3
+  xdotool mousemove --window "$wid" 160 120; sleep 0.3
+  shot before-drag
+  # Right 100 pixels and up 40 with the left button held.
+  xdotool mousedown 1; sleep 0.3
+  xdotool mousemove --window "$wid" 260 80; sleep 0.3
+  xdotool mouseup 1; sleep 0.7
+  shot after-drag
+  press c
+  read -r x1 y1 z1 p1 yaw1 r1 <<<"$(camera)"
+  near "$yaw1" 0.5 && near "$p1" -0.2 && [ "$x1 $y1 $z1 $r1" = "0 0 -10 0" ] ||
+    fail "a drag right 100 and up 40 gave the camera $(camera), wanted yaw 0.5 and pitch -0.2"
+  turned=$(rmse before-drag after-drag)
+  above "$turned" 0.02 || fail "the drag did not change the picture ($turned)"
+  # A drag that leaves the window on the left: 200 pixels to the left in all.
+  xdotool mousemove --window "$wid" 60 80; sleep 0.3
+  xdotool mousedown 1; sleep 0.3
+  xdotool mousemove --window "$wid" -- -40 80; sleep 0.3
+  xdotool mousemove --window "$wid" -- -140 80; sleep 0.3
+  xdotool mouseup 1; sleep 0.3
+  xdotool mousemove --window "$wid" 200 200; sleep 0.7
+  press c
+  read -r x2 y2 z2 p2 yaw2 r2 <<<"$(camera)"
+  near "$yaw2" -0.5 && near "$p2" -0.2 ||
+    fail "a drag out of the window gave the camera $(camera), wanted yaw -0.5 and pitch -0.2"
+  echo "measured: drag changed the picture by $turned; cameras: $(grep -c '^--camera ' "$work/viewer.out") printed"
+
+  # The printed camera is an option kelvo takes as it stands.
+  "$kelvo" --headless --size 64x48 --no-overlay $(grep '^--camera ' "$work/viewer.out" | tail -1) \
+    --output "$work/from-camera.png" >/dev/null 2>"$work/cam.err" ||
+    fail "the printed camera is refused: $(cat "$work/cam.err")"
+
+  press F11
+  sleep 1.5
+  geometry() { xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p'; }
+  [ "$(geometry)" = "1024x768" ] || fail "F11: the window is $(geometry), wanted the screen's 1024x768"
+  shot full
+  [ "$(/usr/bin/identify -format '%wx%h' "$work/full.png")" = "1024x768" ] || fail "F11: picture size"
+  press F12
+  newest=$(ls -t "$work/run" | head -1)
+  [ "$(/usr/bin/identify -format '%wx%h' "$work/run/$newest")" = "1024x768" ] ||
+    fail "F12 in full screen saved $(/usr/bin/identify "$work/run/$newest" 2>&1)"
+  press F11
+  sleep 1.5
+  [ "$(geometry)" = "320x240" ] || fail "F11 again: the window is $(geometry), wanted 320x240 back"
+  echo "measured: full screen $(geometry) after leaving it"
+
+  # Not aimed at the window: it is gone before the key's release, which
+  # must still reach the X server.
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool key Escape
+  finish "Esc"
+  [ -s "$work/viewer.err" ] && fail "viewer: messages on stderr: $(cat "$work/viewer.err")"
+fi
+
+# --fullscreen opens at the screen's size; F11 gives the --size back.
+if start --fullscreen --size 200x150; then
+  [ "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')" = "1024x768" ] ||
+    fail "--fullscreen: $(xdotool getwindowgeometry "$wid")"
+  xdotool key --window "$wid" F11; sleep 1.5
+  [ "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')" = "200x150" ] ||
+    fail "--fullscreen, then F11: $(xdotool getwindowgeometry "$wid")"
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool key Escape
+  finish "Esc after --fullscreen"
+fi
+
 for signal in TERM INT; do
   if start --size 160x120; then
     kill -"$signal" "$pid"

@@ -31,7 +31,9 @@ public:
         buttons.push_back({button, pressed, doubleClick});
     }
     void onKey(int virtualKey, int pressed) override { keys.push_back({virtualKey, pressed}); }
+    void onFocus(int focused) override { focuses.push_back(focused); }
 
+    std::vector<int> focuses;
     std::vector<std::array<int, 2>> resizes;
     std::vector<bool> blackAtResize;
     std::vector<std::array<int, 2>> moves;
@@ -230,6 +232,59 @@ TEST_F(WindowLayer, MouseAndKeyMessagesReachTheOwner) {
     const std::vector<std::array<int, 2>> keys = {{'W', 1}, {'W', 0}, {KEY_SHIFT, 1}};
     EXPECT_EQ(window.keys, keys);
     EXPECT_EQ(platform.defaulted.size(), 3u) << "all of these were handled";
+}
+
+TEST_F(WindowLayer, FocusFullScreenCaptureAndCloseGoThroughTheSeam) {
+    RecordingWindow window;
+    // Without a window nothing reaches the platform.
+    EXPECT_FALSE(window.setFullscreen(true));
+    EXPECT_FALSE(window.isFullscreen());
+    window.captureMouse(true);
+    window.close();
+    EXPECT_TRUE(platform.fullscreenCalls.empty());
+    EXPECT_TRUE(platform.captures.empty());
+
+    ASSERT_TRUE(window.createWindow("vell"));
+    WindowHandle handle = handleOf(window);
+    platform.send(handle, MSG_KILLFOCUS);
+    platform.send(handle, MSG_SETFOCUS);
+    EXPECT_FALSE(pumpMessages());
+    EXPECT_EQ(window.focuses, (std::vector<int>{0, 1}));
+    EXPECT_EQ(std::count(platform.defaulted.begin(), platform.defaulted.end(), MSG_SETFOCUS), 1)
+        << "the window system still answers focus messages its own way";
+
+    // Full screen arrives as a size, with a new back buffer; asking for the
+    // state the window is in costs no platform call.
+    EXPECT_TRUE(window.setFullscreen(true));
+    EXPECT_TRUE(window.isFullscreen());
+    EXPECT_EQ(window.resizes.back(), (std::array<int, 2>{1024, 768}));
+    EXPECT_EQ(window.backBufferSize()[0], 1024);
+    EXPECT_TRUE(window.blackAtResize.back());
+    EXPECT_TRUE(window.setFullscreen(true));
+    EXPECT_EQ(platform.fullscreenCalls, (std::vector<bool>{true}));
+    EXPECT_TRUE(window.setFullscreen(false));
+    EXPECT_FALSE(window.isFullscreen());
+    EXPECT_EQ(window.resizes.back(), (std::array<int, 2>{240, 200}));
+
+    // A window system that cannot leaves everything as it was.
+    platform.refuseFullscreen = true;
+    const std::size_t sizes = window.resizes.size();
+    EXPECT_FALSE(window.setFullscreen(true));
+    EXPECT_FALSE(window.isFullscreen());
+    EXPECT_EQ(window.resizes.size(), sizes);
+
+    window.captureMouse(true);
+    window.captureMouse(false);
+    EXPECT_EQ(platform.captures, (std::vector<bool>{true, false}));
+
+    // close() is the close button's message: the window goes, and with it the
+    // program, with exit code 0.
+    exitCode = 5;
+    window.close();
+    EXPECT_FALSE(window.isOpen());
+    EXPECT_EQ(platform.destroyed, 1);
+    EXPECT_TRUE(pumpMessages());
+    EXPECT_EQ(exitCode, 0);
 }
 
 TEST_F(WindowLayer, ClosingTheOnlyWindowEndsTheLoopWithExitCodeZero) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -135,6 +136,34 @@ public:
 
     int keyDown(int virtualKey) override { return virtualKey == heldKey ? heldState : 0; }
 
+    // As Win32 does, the new size is sent before the call returns.
+    bool setFullscreen(WindowHandle window, bool on) override {
+        fullscreenCalls.push_back(on);
+        if (refuseFullscreen) {
+            return false;
+        }
+        if (on) {
+            windowedSize = {sizeNow(window)[0], sizeNow(window)[1]};
+            windowProcedure(window, MSG_SIZE, 0, packPair(desktopWidth, desktopHeight));
+        } else {
+            windowProcedure(window, MSG_SIZE, 0, packPair(windowedSize[0], windowedSize[1]));
+        }
+        return true;
+    }
+
+    void captureMouse(WindowHandle, bool on) override { captures.push_back(on); }
+
+    static const int* sizeNow(WindowHandle window) {
+        for (ListNode* node = windowRegistry; node != nullptr; node = node->next) {
+            auto* record = static_cast<WindowRecord*>(node->item);
+            if (record->window == window) {
+                return record->size;
+            }
+        }
+        static const int none[2] = {0, 0};
+        return none;
+    }
+
     void send(WindowHandle window, unsigned message, MessageParam wParam = 0,
               MessageLong lParam = 0) {
         queue.push_back(Message{window, message, wParam, lParam});
@@ -154,6 +183,9 @@ public:
     bool refuseBuffers = false;
     int heldKey = -1;
     int heldState = 0;
+    bool refuseFullscreen = false;
+    int desktopWidth = 1024;
+    int desktopHeight = 768;
 
     const char* registeredClass = nullptr;
     std::uintptr_t nextHandle = 0x1000;
@@ -169,6 +201,9 @@ public:
     std::vector<Copy> copies;
     std::vector<Copy> paints;
     std::vector<Copy> texts;
+    std::vector<bool> fullscreenCalls;
+    std::vector<bool> captures;
+    std::array<int, 2> windowedSize = {0, 0};
 };
 
 }  // namespace vell

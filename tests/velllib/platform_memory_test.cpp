@@ -12,7 +12,8 @@ namespace {
 TEST(MemoryPlatform, RefusesSizesNoWindowCanHave) {
     for (const MemoryPlatformOptions options :
          {MemoryPlatformOptions{0, 200}, MemoryPlatformOptions{240, -1},
-          MemoryPlatformOptions{MAX_CLIENT_SIZE + 1, 10}}) {
+          MemoryPlatformOptions{MAX_CLIENT_SIZE + 1, 10},
+          MemoryPlatformOptions{240, 200, 0, 768}}) {
         std::string error;
         EXPECT_EQ(MemoryPlatform::open(options, error), nullptr);
         EXPECT_NE(error.find("window size"), std::string::npos) << error;
@@ -57,6 +58,25 @@ TEST(MemoryPlatform, RunsFramesIntoAReadableBackBufferAndEndsOnClose) {
     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(corner, 0x00ffffffu) << "the text's white background";
+}
+
+TEST(MemoryPlatform, FullScreenTakesTheDesktopsSizeAndGivesTheOldOneBack) {
+    std::string error;
+    auto platform = MemoryPlatform::open({64, 48, 320, 200}, error);
+    ASSERT_NE(platform, nullptr) << error;
+    appEntry(*platform, [&] {
+        Sized window;
+        ASSERT_TRUE(window.createWindow("vell"));
+        ASSERT_TRUE(window.setFullscreen(true));
+        EXPECT_EQ(window.width, 320);
+        EXPECT_EQ(window.height, 200);
+        EXPECT_EQ(window.backBufferSize()[0], 320);
+        ASSERT_NE(window.backBufferPixels(), nullptr);
+        ASSERT_TRUE(window.setFullscreen(false));
+        EXPECT_EQ(window.width, 64);
+        EXPECT_EQ(window.height, 48);
+        window.destroyWindow();
+    });
 }
 
 }  // namespace

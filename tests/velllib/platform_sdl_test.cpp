@@ -75,6 +75,8 @@ public:
         buttons.push_back({button, pressed, doubleClick});
     }
     void onKey(int virtualKey, int pressed) override { keys.push_back({virtualKey, pressed}); }
+    void onFocus(int focused) override { focuses.push_back(focused); }
+    std::vector<int> focuses;
     std::vector<std::array<int, 2>> resizes;
     std::vector<std::array<int, 3>> buttons;
     std::vector<std::array<int, 2>> keys;
@@ -254,6 +256,46 @@ TEST_F(SdlDummy, AWindowNobodyCanSeeStaysEmptyUntilItIsSeenAgain) {
         // A visible window that is maximised just takes its new size.
         EXPECT_EQ(sizesAfter({SDL_WINDOWEVENT_MAXIMIZED, SDL_WINDOWEVENT_SIZE_CHANGED}),
                   (Sizes{{500, 400}}));
+        window.destroyWindow();
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(SdlDummy, ViewerKeysFocusAndFullScreenReachTheWindow) {
+    const int result = appEntry(*platform_, [&] {
+        Recorder window;
+        ASSERT_TRUE(window.createWindow("vell"));
+        SDL_Window* sdl = theWindow();
+        ASSERT_NE(sdl, nullptr);
+        const Uint32 id = SDL_GetWindowID(sdl);
+        EXPECT_FALSE(pumpMessages());
+        window.keys.clear();
+        pushKey(SDL_KEYDOWN, id, SDL_SCANCODE_ESCAPE, SDLK_ESCAPE);
+        pushKey(SDL_KEYDOWN, id, SDL_SCANCODE_F11, SDLK_F11);
+        pushKey(SDL_KEYUP, id, SDL_SCANCODE_F12, SDLK_F12);
+        pushKey(SDL_KEYDOWN, id, SDL_SCANCODE_C, SDLK_c);
+        pushWindowEvent(id, SDL_WINDOWEVENT_FOCUS_LOST);
+        pushWindowEvent(id, SDL_WINDOWEVENT_FOCUS_GAINED);
+        EXPECT_FALSE(pumpMessages());
+        const std::vector<std::array<int, 2>> keys = {
+            {KEY_ESCAPE, 1}, {KEY_F1 + 10, 1}, {KEY_F1 + 11, 0}, {'C', 1}};
+        EXPECT_EQ(window.keys, keys);
+        EXPECT_EQ(window.focuses, (std::vector<int>{0, 1}));
+
+        // Full screen and back; the sizes come as events.
+        int width = 0, height = 0;
+        SDL_GetWindowSize(sdl, &width, &height);
+        ASSERT_TRUE(window.setFullscreen(true));
+        EXPECT_NE(SDL_GetWindowFlags(sdl) & SDL_WINDOW_FULLSCREEN_DESKTOP, 0u);
+        ASSERT_TRUE(window.setFullscreen(false));
+        EXPECT_EQ(SDL_GetWindowFlags(sdl) & SDL_WINDOW_FULLSCREEN, 0u);
+        window.captureMouse(true);
+        window.captureMouse(false);
+        EXPECT_FALSE(pumpMessages());
+        int after = 0, afterHeight = 0;
+        SDL_GetWindowSize(sdl, &after, &afterHeight);
+        EXPECT_EQ(after, width);
+        EXPECT_EQ(afterHeight, height);
         window.destroyWindow();
     });
     EXPECT_EQ(result, 0);

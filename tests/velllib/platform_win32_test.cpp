@@ -40,6 +40,8 @@ public:
     }
     void onMouseMove(const int position[2]) override { moves.push_back({position[0], position[1]}); }
     void onKey(int virtualKey, int pressed) override { keys.push_back({virtualKey, pressed}); }
+    void onFocus(int focused) override { focuses.push_back(focused); }
+    std::vector<int> focuses;
     std::vector<std::array<int, 2>> sizes, moves, keys;
     std::vector<std::array<int, 3>> buttons;
 };
@@ -139,6 +141,68 @@ TEST(Win32Window, FollowsTheMessageTableFromCreationToClose) {
     }
     EXPECT_EQ(code, 0);
     EXPECT_EQ(windowRegistry, nullptr);
+}
+
+// Full screen is a pop-up over the whole monitor; leaving it gives back the
+// frame, place and size from before.
+TEST(Win32Window, FullScreenCoversTheMonitorAndGivesTheWindowBack) {
+    std::string error;
+    auto platform = openDesktopPlatform({200, 150}, error);
+    ASSERT_NE(platform, nullptr) << error;
+    bool opened = false;
+    Recorder window;
+    const int code = appEntry(*platform, [&] {
+        opened = window.createWindow("vell");
+        if (!opened) {
+            return;
+        }
+        HWND hwnd = FindWindowA(WINDOW_CLASS_NAME, "vell");
+        ASSERT_NE(hwnd, nullptr);
+        RECT before;
+        GetWindowRect(hwnd, &before);
+        const LONG style = GetWindowLongA(hwnd, GWL_STYLE);
+
+        ASSERT_TRUE(window.setFullscreen(true));
+        EXPECT_TRUE(window.isFullscreen());
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ASSERT_TRUE(GetMonitorInfoA(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor));
+        const int screenWidth = monitor.rcMonitor.right - monitor.rcMonitor.left;
+        const int screenHeight = monitor.rcMonitor.bottom - monitor.rcMonitor.top;
+        EXPECT_EQ(window.backBufferSize()[0], screenWidth);
+        EXPECT_EQ(window.backBufferSize()[1], screenHeight);
+        EXPECT_EQ(window.sizes.back(), (std::array<int, 2>{screenWidth, screenHeight}));
+        const DWORD full = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE));
+        EXPECT_NE(full & WS_POPUP, 0u);
+        EXPECT_EQ(full & WS_CAPTION, 0u);
+
+        ASSERT_TRUE(window.setFullscreen(false));
+        EXPECT_FALSE(window.isFullscreen());
+        EXPECT_EQ(GetWindowLongA(hwnd, GWL_STYLE), style);
+        RECT after;
+        GetWindowRect(hwnd, &after);
+        EXPECT_EQ(after.right - after.left, before.right - before.left);
+        EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+        EXPECT_EQ(window.backBufferSize()[0], 200);
+        EXPECT_EQ(window.backBufferSize()[1], 150);
+
+        // The mouse is captured and let go; focus messages reach the owner.
+        window.captureMouse(true);
+        EXPECT_EQ(GetCapture(), hwnd);
+        window.captureMouse(false);
+        EXPECT_EQ(GetCapture(), nullptr);
+        const std::size_t focusesBefore = window.focuses.size();
+        SendMessageA(hwnd, WM_KILLFOCUS, 0, 0);
+        ASSERT_EQ(window.focuses.size(), focusesBefore + 1);
+        EXPECT_EQ(window.focuses.back(), 0);
+        window.close();
+        EXPECT_FALSE(IsWindow(hwnd));
+        EXPECT_TRUE(pumpMessages());
+    });
+    if (!opened) {
+        GTEST_SKIP() << "no display to open a window on";
+    }
+    EXPECT_EQ(code, 0);
 }
 
 TEST(Win32System, PoolBlocksAndClockComeFromWindows) {
