@@ -253,7 +253,7 @@ TEST(ViewRows, WorldsTheFlatWalkRefusesAreWalkedLiterally) {
 }
 
 // The keys through the window layer, on a window system in memory.
-class ViewerKeys : public ::testing::Test {
+class ViewKeys : public ::testing::Test {
 protected:
     void SetUp() override {
         previousPlatform_ = vell::setCurrentPlatform(&platform);
@@ -283,7 +283,7 @@ private:
     vell::Platform* previousPlatform_ = nullptr;
 };
 
-TEST_F(ViewerKeys, F1ToF3SelectTheViewAndNothingElse) {
+TEST_F(ViewKeys, F1ToF3SelectTheViewAndNothingElse) {
     Viewer view(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
     ASSERT_TRUE(view.createWindow("vell"));
     const vell::WindowHandle handle = handleOf(view);
@@ -314,6 +314,7 @@ TEST_F(ViewerKeys, F1ToF3SelectTheViewAndNothingElse) {
         {vell::MSG_KEYDOWN, 'W', ViewMode::LEAVES},
         {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},
         {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},  // auto-repeat
+        {vell::MSG_KEYUP, f3, ViewMode::CELLS},
         {vell::MSG_KEYDOWN, vell::KEY_F1, ViewMode::SHADED},
         {vell::MSG_KEYDOWN, f3, ViewMode::CELLS},
     };
@@ -328,7 +329,7 @@ TEST_F(ViewerKeys, F1ToF3SelectTheViewAndNothingElse) {
     EXPECT_EQ(platform.copies.size(), copiesBefore) << "no frame is drawn by a key";
 }
 
-TEST_F(ViewerKeys, OverlayNamesTheViewAndTheLeavesViewDrawsItsScale) {
+TEST_F(ViewKeys, OverlayNamesTheViewAndTheLeavesViewDrawsItsScale) {
     const FastTracer tracer(s.world);
     Viewer view(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
     RayTracer plain(&s.world, Scene::makeObserver(), RayTracer::EXTEND);
