@@ -280,7 +280,11 @@ TEST_F(SdlDummy, ViewerKeysFocusAndFullScreenReachTheWindow) {
         const std::vector<std::array<int, 2>> keys = {
             {KEY_ESCAPE, 1}, {KEY_F1 + 10, 1}, {KEY_F1 + 11, 0}, {'C', 1}};
         EXPECT_EQ(window.keys, keys);
-        EXPECT_EQ(window.focuses, (std::vector<int>{0, 1}));
+        // Newer SDL's dummy driver also reports its own focus for a new
+        // window; the two pushed changes come last, in order.
+        ASSERT_GE(window.focuses.size(), 2u);
+        EXPECT_EQ(std::vector<int>(window.focuses.end() - 2, window.focuses.end()),
+                  (std::vector<int>{0, 1}));
 
         // Full screen and back; the sizes come as events.
         int width = 0, height = 0;
