@@ -340,6 +340,19 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     }
 }
 
+void FastTracer::attenuate(double t, double glow, vell::Colour& out) const {
+    // With transmission 1 every factor is exactly 1; pow is skipped, not changed.
+    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
+    out.r = static_cast<float>(out.r * f);
+    out.g = static_cast<float>(out.g * f);
+    out.b = static_cast<float>(out.b * f);
+    if (glow != 0.0) {
+        out.r = static_cast<float>(out.r + glow);
+        out.g = static_cast<float>(out.g + glow);
+        out.b = static_cast<float>(out.b + glow);
+    }
+}
+
 void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed char* lights,
                          vell::Colour& out) const {
     const double glow = e.hit.leaves * STEP_GLOW;
@@ -375,16 +388,7 @@ void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed
             out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
         }
     }
-    const double t = e.hit.t;
-    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
-    out.r = static_cast<float>(out.r * f);
-    out.g = static_cast<float>(out.g * f);
-    out.b = static_cast<float>(out.b * f);
-    if (glow != 0.0) {
-        out.r = static_cast<float>(out.r + glow);
-        out.g = static_cast<float>(out.g + glow);
-        out.b = static_cast<float>(out.b + glow);
-    }
+    attenuate(e.hit.t, glow, out);
 }
 
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
@@ -461,15 +465,7 @@ double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colo
         }
     }
 
-    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
-    out.r = static_cast<float>(out.r * f);
-    out.g = static_cast<float>(out.g * f);
-    out.b = static_cast<float>(out.b * f);
-    if (glow != 0.0) {
-        out.r = static_cast<float>(out.r + glow);
-        out.g = static_cast<float>(out.g + glow);
-        out.b = static_cast<float>(out.b + glow);
-    }
+    attenuate(t, glow, out);
     return t;
 }
 

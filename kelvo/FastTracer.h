@@ -127,6 +127,9 @@ private:
     void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
     // The point and normal of an entry's hit.
     void surfacePoint(PathEntry& entry) const;
+    // The end of the shading arithmetic: the colour attenuated over the
+    // distance t, then the glow of the leaves crossed added.
+    void attenuate(double t, double glow, vell::Colour& out) const;
     // The shading arithmetic in its fixed order, from the mirrored colour and
     // the lights that reach the point.
     void compose(const PathEntry& entry, const vell::Colour& mirrored,
