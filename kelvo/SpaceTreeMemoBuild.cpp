@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -29,54 +30,13 @@ constexpr int EXACT_DEPTH_HEIGHT = 46;
 
 constexpr std::int32_t NO_RECORD = -1;
 
-// ObstacleSphere::touchesBox, answer for answer, without its eight corner
-// tests. A corner's squared distance, summed x then y then z, grows with each
-// axis's squared difference (rounding is monotone), so all eight corners are
-// inside exactly when the farthest one is, and some corner exactly when the
-// nearest one is. bounds is the sphere's bounding box.
-inline bool sphereTouchesBox(const ObstacleSphere& sphere, const Box& bounds, const Box& box) {
-    double nearSquare[3];
-    double farSquare[3];
-    for (int a = 0; a < 3; ++a) {
-        const double low = box.min(a) - sphere.centre[a];
-        const double high = box.max(a) - sphere.centre[a];
-        const double lowSquare = low * low;
-        const double highSquare = high * high;
-        nearSquare[a] = lowSquare < highSquare ? lowSquare : highSquare;
-        farSquare[a] = lowSquare < highSquare ? highSquare : lowSquare;
-    }
-    const double radiusSquare = sphere.radius * sphere.radius;
-    if (radiusSquare > farSquare[0] + farSquare[1] + farSquare[2]) {
-        return false;  // the box lies within the solid sphere
-    }
-    for (int a = 0; a < 3; ++a) {
-        if (!(box.min(a) < bounds.max(a)) || !(box.max(a) > bounds.min(a))) {
-            return false;
-        }
-    }
-    if (radiusSquare > nearSquare[0] + nearSquare[1] + nearSquare[2]) {
-        return true;
-    }
-    for (int a = 0; a < 3; ++a) {
-        const double low = box.min(a) > bounds.min(a) ? box.min(a) : bounds.min(a);
-        const double high = box.max(a) < bounds.max(a) ? box.max(a) : bounds.max(a);
-        if ((low - sphere.centre[a]) * (high - sphere.centre[a]) < 0.0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
-// 40 bytes (the build waits mostly on loads of records and memo slots). The
-// memo key is kept here, where a reuse reads anyway, so that a memo slot needs
-// only 8 bytes. A record's list length is kept in lists_ just
-// before its first entry; what the literal build would cost is kept apart, and
-// only when it is exact (without bounds).
+// 32 bytes. A record's list length is kept in lists_ just before its first
+// entry; what the literal build would cost is kept apart, and only when it is
+// exact (without bounds).
 struct SpaceTreeMemoBuild::Record {
     double depth = 1.0;  // average depth with this node at depth 1
-    std::uint64_t key = 0;  // its region key, when keyed by region
     std::int32_t children[2] = {NO_RECORD, NO_RECORD};
     std::uint32_t listBegin = 0;
     int nodes = 1;
@@ -107,16 +67,23 @@ struct SpaceTreeMemoBuild::RecordStore {
 };
 
 // Open addressing over 64-bit keys: six face indices and a depth parity. A
-// slot holds the record and 32 bits of the key's hash; the key itself is the
-// record's, compared only when the hash bits agree.
+// slot holds the key, the record and the record's cost as a trial child, so
+// that a reuse reads one slot and nothing else (the build waits mostly on
+// these loads).
 struct SpaceTreeMemoBuild::RegionTable {
     struct Slot {
-        std::uint32_t tag;
+        std::uint64_t key;
+        double term;
         std::int32_t record;
+    };
+    // A look-up's answer at the key's own depth parity and at the other one.
+    struct Found {
+        const Slot* same = nullptr;
+        const Slot* twin = nullptr;
     };
 
     RegionTable(int faceBits, std::size_t capacity)
-        : bits(faceBits), slots(capacity, Slot{0, NO_RECORD}) {}
+        : bits(faceBits), slots(capacity, Slot{0, 0.0, NO_RECORD}) {}
 
     std::uint64_t key(const Region& region, int parity) const {
         std::uint64_t k = 0;
@@ -125,9 +92,15 @@ struct SpaceTreeMemoBuild::RegionTable {
         }
         return (k << 1) | static_cast<std::uint64_t>(parity);
     }
+    // The key of a trial child: face i of the region moved to face, and the
+    // other depth parity.
+    std::uint64_t childKey(std::uint64_t parent, int i, std::uint32_t face) const {
+        const int shift = 1 + (5 - i) * bits;
+        const std::uint64_t field = ((std::uint64_t{1} << bits) - 1) << shift;
+        return ((parent & ~field) | (static_cast<std::uint64_t>(face) << shift)) ^ 1;
+    }
 
-    // The two depth parities of a region hash alike: a sub-problem is looked
-    // up at both, and the second look finds its slot's cache line loaded.
+    // The two depth parities of a region hash alike: one probe finds both.
     static std::uint64_t hash(std::uint64_t key) {
         std::uint64_t h = (key >> 1) * 0x9E3779B97F4A7C15ull;
         h ^= h >> 29;
@@ -135,21 +108,21 @@ struct SpaceTreeMemoBuild::RegionTable {
         h ^= h >> 32;
         return h;
     }
-    static std::uint32_t tagOf(std::uint64_t h, std::uint64_t key) {
-        return (static_cast<std::uint32_t>(h >> 32) & ~1u) | static_cast<std::uint32_t>(key & 1);
-    }
 
-    std::int32_t find(std::uint64_t key, const RecordStore& records) const {
-        const std::uint64_t h = hash(key);
-        const std::uint32_t tag = tagOf(h, key);
+    Found find(std::uint64_t key) const {
+        Found found;
         const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = static_cast<std::size_t>(hash(key)) & mask;; i = (i + 1) & mask) {
             const Slot& s = slots[i];
             if (s.record == NO_RECORD) {
-                return NO_RECORD;
+                return found;
             }
-            if (s.tag == tag && records[s.record].key == key) {
-                return s.record;
+            if (s.key == key) {
+                found.same = &s;
+                return found;
+            }
+            if (s.key == (key ^ 1)) {
+                found.twin = &s;
             }
         }
     }
@@ -158,28 +131,28 @@ struct SpaceTreeMemoBuild::RegionTable {
         __builtin_prefetch(&slots[static_cast<std::size_t>(hash(key)) & (slots.size() - 1)]);
     }
 
-    void insert(std::uint64_t key, std::int32_t record, const RecordStore& records) {
+    void insert(std::uint64_t key, std::int32_t record, double term) {
         if (2 * (used + 1) > slots.size()) {
-            std::vector<Slot, vell::LargeBlockAllocator<Slot>> old(slots.size() * 2, Slot{0, NO_RECORD});
+            std::vector<Slot, vell::LargeBlockAllocator<Slot>> old(slots.size() * 2,
+                                                                  Slot{0, 0.0, NO_RECORD});
             old.swap(slots);
             for (const Slot& s : old) {
                 if (s.record != NO_RECORD) {
-                    place(records[s.record].key, s.record);
+                    place(s);
                 }
             }
         }
-        place(key, record);
+        place(Slot{key, term, record});
         ++used;
     }
 
-    void place(std::uint64_t key, std::int32_t record) {
-        const std::uint64_t h = hash(key);
+    void place(const Slot& slot) {
         const std::size_t mask = slots.size() - 1;
-        std::size_t i = static_cast<std::size_t>(h) & mask;
+        std::size_t i = static_cast<std::size_t>(hash(slot.key)) & mask;
         while (slots[i].record != NO_RECORD) {
             i = (i + 1) & mask;
         }
-        slots[i] = {tagOf(h, key), record};
+        slots[i] = slot;
     }
 
     int bits;
@@ -192,10 +165,10 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles)
 
 SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options)
     : options_(options) {
-    static_assert(sizeof(Record) == 40);
+    static_assert(sizeof(Record) == 32);
     // The literal build list is the obstacle list reversed (filled at its head).
     for (const vell::ListNode* n = obstacles; n != nullptr; n = n->next) {
-        Entry e{static_cast<const Obstacle*>(n->item), {}, {}};
+        Entry e{static_cast<const Obstacle*>(n->item), {}, {}, {}};
         e.obstacle->boundingBox(e.box);
         entries_.push_back(e);
     }
@@ -219,6 +192,9 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
         options_.keys == Keys::Automatic && 6 * bits + 1 <= 64 &&
         regionKeysAllowed();
     if (figures_.regionKeys) {
+        for (Entry& e : entries_) {
+            e.reach = SphereReach::of(*static_cast<const ObstacleSphere*>(e.obstacle));
+        }
         // Sub-problems grow steeply with the number of entries (the scene's 37
         // make 58,000); a table sized for that from the start is not rehashed
         // and copied twice on the way.
@@ -250,7 +226,8 @@ SpaceTreeMemoBuild::SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Op
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         lists_.push_back(i);
     }
-    root_ = solve(root, 1, static_cast<std::uint32_t>(entries_.size()), 0);
+    const std::uint64_t rootKey = regionTable_ != nullptr ? regionTable_->key(root, 0) : 0;
+    root_ = solve(root, rootKey, 1, static_cast<std::uint32_t>(entries_.size()), 0).record;
     if (!options_.bounds) {
         figures_.literalTrialNodes = trialNodes_[static_cast<std::size_t>(root_)];
     }
@@ -319,11 +296,47 @@ bool SpaceTreeMemoBuild::regionKeysAllowed() const {
     return true;
 }
 
+SpaceTreeMemoBuild::SphereReach SpaceTreeMemoBuild::SphereReach::of(const ObstacleSphere& sphere) {
+    SphereReach reach;
+    for (int a = 0; a < 3; ++a) {
+        reach.centre[a] = sphere.centre[a];
+    }
+    reach.radiusSquare = sphere.radius * sphere.radius;
+    sphere.boundingBox(reach.bounds);
+    return reach;
+}
+
+bool SpaceTreeMemoBuild::SphereReach::touches(const Box& box) const {
+    // Every test is made, without a branch: which way each goes is as likely
+    // as not. NaN fails every comparison here as it does in the corner tests.
+    double nearSquare[3];
+    double farSquare[3];
+    bool overlaps = true;
+    bool straddles = false;
+    for (int a = 0; a < 3; ++a) {
+        const double low = box.min(a) - centre[a];
+        const double high = box.max(a) - centre[a];
+        const double lowSquare = low * low;
+        const double highSquare = high * high;
+        nearSquare[a] = lowSquare < highSquare ? lowSquare : highSquare;
+        farSquare[a] = lowSquare < highSquare ? highSquare : lowSquare;
+        // Strict at every face: boxes that only share a face do not overlap.
+        overlaps &= (box.min(a) < bounds.max(a)) & (box.max(a) > bounds.min(a));
+        // The centre strictly between the box's faces clipped to the bounds.
+        const double clippedLow = box.min(a) > bounds.min(a) ? box.min(a) : bounds.min(a);
+        const double clippedHigh = box.max(a) < bounds.max(a) ? box.max(a) : bounds.max(a);
+        straddles |= (clippedLow - centre[a]) * (clippedHigh - centre[a]) < 0.0;
+    }
+    // All corners inside: the box lies within the solid sphere.
+    const bool within = radiusSquare > (farSquare[0] + farSquare[1]) + farSquare[2];
+    const bool someCornerInside = radiusSquare > (nearSquare[0] + nearSquare[1]) + nearSquare[2];
+    return !within & overlaps & (someCornerInside | straddles);
+}
+
 bool SpaceTreeMemoBuild::touches(const Entry& entry, const Box& box) {
     ++figures_.touchesBoxCalls;
     if (figures_.regionKeys) {
-        return sphereTouchesBox(*static_cast<const ObstacleSphere*>(entry.obstacle), entry.box,
-                                box);
+        return entry.reach.touches(box);
     }
     Box scratch;
     return entry.obstacle->touchesBox(box, scratch);
@@ -352,33 +365,32 @@ Box SpaceTreeMemoBuild::boxOf(const Region& region) const {
     return box;
 }
 
-std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t parentBegin,
-                                       std::uint32_t parentLength, int parity) {
+SpaceTreeMemoBuild::Solved SpaceTreeMemoBuild::child(const Region& region, std::uint64_t key,
+                                                     std::uint32_t parentBegin,
+                                                     std::uint32_t parentLength, int parity) {
     if (figures_.regionKeys) {
-        const std::uint64_t key = regionTable_->key(region, parity);
-        const std::int32_t found = regionTable_->find(key, *records_);
-        if (found != NO_RECORD) {
+        const RegionTable::Found found = regionTable_->find(key);
+        if (found.same != nullptr) {
             ++figures_.reuses;
             if (options_.verifyReusedLists) {
                 const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
                 const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
-                if (!sameList(found, begin, length)) {
+                if (!sameList(found.same->record, begin, length)) {
                     ++figures_.listMismatches;
                 }
                 lists_.resize(begin);
             }
-            return found;
+            return {found.same->record, found.same->term};
         }
         // The same region at the other depth parity lists the same entries in
         // reverse order: no need to ask the obstacles again.
-        const std::int32_t twin = regionTable_->find(key ^ 1, *records_);
         lists_.push_back(0);  // the list's length, set below
         const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
         std::uint32_t length = 0;
-        if (twin == NO_RECORD) {
+        if (found.twin == nullptr) {
             length = filter(boxOf(region), parentBegin, parentLength);
         } else {
-            const Record& t = (*records_)[twin];
+            const Record& t = (*records_)[found.twin->record];
             length = listLength(t);
             for (std::uint32_t i = length; i-- > 0;) {
                 const std::uint32_t e = lists_[t.listBegin + i];
@@ -396,15 +408,14 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
             }
         }
         lists_[begin - 1] = length;
-        if (twin != NO_RECORD && length <= 1) {
+        if (found.twin != nullptr && length <= 1) {
             // At most one entry reads the same in either order: one sub-problem.
             ++figures_.reuses;
             lists_.resize(begin - 1);
-            return twin;
+            return {found.twin->record, found.twin->term};
         }
-        const std::int32_t solved = solve(region, begin, length, parity);
-        (*records_)[solved].key = key;
-        regionTable_->insert(key, solved, *records_);
+        const Solved solved = solve(region, key, begin, length, parity);
+        regionTable_->insert(key, solved.record, solved.term);
         return solved;
     }
 
@@ -412,17 +423,17 @@ std::int32_t SpaceTreeMemoBuild::child(const Region& region, std::uint32_t paren
     const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
     const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
     lists_[begin - 1] = length;
-    std::string key(reinterpret_cast<const char*>(region), sizeof(Region));
-    key.append(reinterpret_cast<const char*>(lists_.data() + begin),
-               length * sizeof(std::uint32_t));
-    const auto found = fullTable_.find(key);
+    std::string fullKey(reinterpret_cast<const char*>(region), sizeof(Region));
+    fullKey.append(reinterpret_cast<const char*>(lists_.data() + begin),
+                   length * sizeof(std::uint32_t));
+    const auto found = fullTable_.find(fullKey);
     if (found != fullTable_.end()) {
         ++figures_.reuses;
         lists_.resize(begin - 1);
         return found->second;
     }
-    const std::int32_t solved = solve(region, begin, length, parity);
-    fullTable_.emplace(std::move(key), solved);
+    const Solved solved = solve(region, key, begin, length, parity);
+    fullTable_.emplace(std::move(fullKey), solved);
     return solved;
 }
 
@@ -440,8 +451,9 @@ bool SpaceTreeMemoBuild::sameList(std::int32_t record, std::uint32_t begin,
     return true;
 }
 
-std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listBegin,
-                                       std::uint32_t listLength, int parity) {
+SpaceTreeMemoBuild::Solved SpaceTreeMemoBuild::solve(const Region& region, std::uint64_t key,
+                                                     std::uint32_t listBegin,
+                                                     std::uint32_t listLength, int parity) {
     ++figures_.subProblems;
     Record result;
     result.listBegin = listBegin;
@@ -459,41 +471,54 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
 
     // The candidate of every axis first, so that the memo slots of all six
     // trial children can be fetched from memory while the trials run.
+    //
+    // The face nearest the middle, ties to the face met first (min before
+    // max), exactly as the literal candidate search. A face strictly inside a
+    // region is finite and so is its distance from the middle: no comparison
+    // below meets a NaN, and a first find needs no flag of its own. The three
+    // axes share one pass over the list, without branches: whether a face is
+    // inside or nearer is as likely as not.
     std::uint32_t candidate[3] = {0, 0, 0};
-    for (int a = 0; listLength > 0 && a < 3; ++a) {
-        const double lo = faces_[a][region[a]];
-        const double hi = faces_[a][region[3 + a]];
-        const double mid = (lo + hi) * 0.5;
-
-        // The face nearest the middle, ties to the face met first (min before
-        // max), exactly as the literal candidate search.
-        bool found = false;
-        double nearest = 0.0;
+    std::uint64_t childKeys[3][2] = {};
+    if (listLength > 0) {
+        double lo[3];
+        double hi[3];
+        double mid[3];
+        double nearest[3];
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = faces_[a][region[a]];
+            hi[a] = faces_[a][region[3 + a]];
+            mid[a] = (lo[a] + hi[a]) * 0.5;
+            nearest[a] = std::numeric_limits<double>::infinity();
+        }
+        const std::uint32_t* list = lists_.data() + listBegin;
         for (std::uint32_t i = 0; i < listLength; ++i) {
-            const Entry& e = entries_[lists_[listBegin + i]];
+            const Entry& e = entries_[list[i]];
             for (int side = 0; side < 2; ++side) {
-                const double v = e.box[3 * side + a];
-                if (lo < v && v < hi) {
-                    const double distance = std::fabs(v - mid);
-                    if (!found || distance < nearest) {
-                        candidate[a] = e.face[3 * side + a];
-                        nearest = distance;
-                        found = true;
-                    }
+                for (int a = 0; a < 3; ++a) {
+                    const double v = e.box[3 * side + a];
+                    const double distance = std::fabs(v - mid[a]);
+                    const bool nearer = (lo[a] < v) & (v < hi[a]) & (distance < nearest[a]);
+                    nearest[a] = nearer ? distance : nearest[a];
+                    candidate[a] = nearer ? e.face[3 * side + a] : candidate[a];
                 }
             }
         }
-        if (found && regionTable_ != nullptr) {
-            for (int j = 0; j < 2; ++j) {
-                Region sub;
-                std::copy(region, region + 6, sub);
-                sub[j == 0 ? 3 + a : a] = candidate[a];
-                regionTable_->prefetch(regionTable_->key(sub, parity ^ 1));
+        if (regionTable_ != nullptr) {
+            for (int a = 0; a < 3; ++a) {
+                if (candidate[a] == 0) {
+                    continue;
+                }
+                // The low child moves the high face, the high child the low.
+                childKeys[a][0] = regionTable_->childKey(key, 3 + a, candidate[a]);
+                childKeys[a][1] = regionTable_->childKey(key, a, candidate[a]);
+                regionTable_->prefetch(childKeys[a][0]);
+                regionTable_->prefetch(childKeys[a][1]);
             }
         }
     }
 
-    for (int a = 0; listLength > 0 && a < 3; ++a) {
+    for (int a = 0; a < 3; ++a) {
         const std::uint32_t splitFace = candidate[a];
         if (splitFace == 0) {
             continue;  // no face strictly inside the region on this axis
@@ -506,12 +531,12 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
             Region sub;
             std::copy(region, region + 6, sub);
             sub[j == 0 ? 3 + a : a] = splitFace;
-            trial[j] = child(sub, listBegin, listLength, parity ^ 1);
-            const Record& r = (*records_)[trial[j]];
+            const Solved solved = child(sub, childKeys[a][j], listBegin, listLength, parity ^ 1);
+            trial[j] = solved.record;
             if (!options_.bounds) {
-                trialNodes += trialNodes_[static_cast<std::size_t>(trial[j])];
+                trialNodes += trialNodes_[static_cast<std::size_t>(solved.record)];
             }
-            cost += trialTerm(r.nodes, r.elements, r.depth);
+            cost += solved.term;
             // Every subtree costs at least a bare leaf's term, and rounding is
             // monotone: a trial whose partial cost plus that cannot get strictly
             // below the best cannot win (ties go to the earlier axis).
@@ -550,7 +575,8 @@ std::int32_t SpaceTreeMemoBuild::solve(const Region& region, std::uint32_t listB
     if (!options_.bounds) {
         trialNodes_.push_back(trialNodes);
     }
-    return records_->push(result);
+    const double term = trialTerm(result.nodes, result.elements, result.depth);
+    return {records_->push(result), term};
 }
 
 std::uint32_t SpaceTreeMemoBuild::listLength(const Record& record) const {

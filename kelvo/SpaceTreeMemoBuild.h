@@ -8,6 +8,7 @@
 
 #include "kelvo/Box.h"
 #include "kelvo/Obstacle.h"
+#include "kelvo/ObstacleSphere.h"
 #include "kelvo/STNode.h"
 #include "velllib/vell_list.h"
 #include "velllib/vell_memory.h"
@@ -51,6 +52,20 @@ public:
         double literalTrialNodes = 0.0;
     };
 
+    // A plain sphere's touchesBox, answer for answer, from figures taken once
+    // and without its eight corner tests. A corner's squared distance, summed
+    // x then y then z, grows with each axis's squared difference (rounding is
+    // monotone), so all eight corners are inside exactly when the farthest one
+    // is, and some corner exactly when the nearest one is.
+    struct SphereReach {
+        double centre[3] = {0.0, 0.0, 0.0};
+        double radiusSquare = 0.0;
+        Box bounds;  // the sphere's bounding box
+
+        static SphereReach of(const ObstacleSphere& sphere);
+        bool touches(const Box& box) const;
+    };
+
     // Solves the build for the obstacle list, walked from its head.
     explicit SpaceTreeMemoBuild(const vell::ListNode* obstacles);
     SpaceTreeMemoBuild(const vell::ListNode* obstacles, const Options& options);
@@ -69,6 +84,7 @@ private:
         const Obstacle* obstacle;
         Box box;
         std::uint32_t face[6];  // index of each box face in its axis's face table
+        SphereReach reach;      // when keyed by region: every obstacle is a plain sphere
     };
     struct Record;
     struct RegionTable;
@@ -77,10 +93,14 @@ private:
 
     bool regionKeysAllowed() const;
     void makeFaceTables();
-    std::int32_t solve(const Region& region, std::uint32_t listBegin, std::uint32_t listLength,
-                       int parity);
-    std::int32_t child(const Region& region, std::uint32_t parentBegin,
-                       std::uint32_t parentLength, int parity);
+    struct Solved {
+        std::int32_t record;
+        double term;  // its cost as a trial child
+    };
+    Solved solve(const Region& region, std::uint64_t key, std::uint32_t listBegin,
+                 std::uint32_t listLength, int parity);
+    Solved child(const Region& region, std::uint64_t key, std::uint32_t parentBegin,
+                 std::uint32_t parentLength, int parity);
     std::uint32_t filter(const Box& box, std::uint32_t parentBegin, std::uint32_t parentLength);
     bool touches(const Entry& entry, const Box& box);
     Box boxOf(const Region& region) const;
@@ -98,7 +118,7 @@ private:
     std::vector<std::uint32_t, vell::LargeBlockAllocator<std::uint32_t>> lists_;
     std::vector<double> trialNodes_;  // per record, without bounds only
     std::unique_ptr<RegionTable> regionTable_;
-    std::unordered_map<std::string, std::int32_t> fullTable_;
+    std::unordered_map<std::string, Solved> fullTable_;
     std::int32_t root_ = -1;
 };
 

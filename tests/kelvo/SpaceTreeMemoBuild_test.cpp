@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <random>
 #include <sstream>
 #include <unordered_map>
@@ -299,6 +300,68 @@ TEST(SpaceTreeMemoBuild, ObstaclesThatMayNotShrinkWithTheirRegionUseFullKeys) {
         world.buildTree();
         EXPECT_EQ(TreeComparison().compare(world.tree.root, reference.get()), "") << i;
     }
+}
+
+// The build's two-corner test of a sphere against a box answers as the
+// sphere's own eight-corner test, on boxes whose faces sit where the answers
+// turn: on the centre, on the sphere's bounds, one ulp either side of those,
+// at the tree's unbounded faces, on the lattice, and anywhere.
+TEST(SpaceTreeMemoBuild, TwoCornerReachAnswersAsTheSpheresOwnTest) {
+    std::mt19937_64 rng(77);
+    const Surface* surface = &testing::plainSurface;
+    int touching = 0;
+    int boxes = 0;
+    for (int s = 0; s < 60; ++s) {
+        SphereGeometry g;
+        g.radius = s % 3 == 0 ? 0.5 * static_cast<double>(1 + rng() % 4)
+                              : std::uniform_real_distribution<double>(0.01, 3.0)(rng);
+        for (int a = 0; a < 3; ++a) {
+            g.centre[a] = s % 3 == 0 ? 0.5 * (static_cast<double>(rng() % 9) - 4.0)
+                                     : std::uniform_real_distribution<double>(-4.0, 4.0)(rng);
+        }
+        const ObstacleSphere sphere(g, surface);
+        const auto reach = SpaceTreeMemoBuild::SphereReach::of(sphere);
+        std::vector<double> values[3];
+        for (int a = 0; a < 3; ++a) {
+            const double c = g.centre[a];
+            const double r = g.radius;
+            for (const double v : {c, c - r, c + r, c - 0.5 * r, c + 0.5 * r, c - 2.0 * r,
+                                   c + 2.0 * r, c - r * 0.7071067811865476,
+                                   c + r * 0.7071067811865476}) {
+                values[a].push_back(v);
+                values[a].push_back(std::nextafter(v, -ST_INFINITY));
+                values[a].push_back(std::nextafter(v, ST_INFINITY));
+            }
+            values[a].push_back(-ST_INFINITY);
+            values[a].push_back(ST_INFINITY);
+            values[a].push_back(0.0);
+            values[a].push_back(-0.0);
+        }
+        for (int i = 0; i < 5000; ++i) {
+            Box box;
+            for (int a = 0; a < 3; ++a) {
+                const auto& v = values[a];
+                double low = v[rng() % v.size()];
+                double high = v[rng() % v.size()];
+                if (rng() % 8 == 0) {
+                    high = std::uniform_real_distribution<double>(-8.0, 8.0)(rng);
+                }
+                if (high < low) {
+                    std::swap(low, high);
+                }
+                box.min(a) = low;
+                box.max(a) = high;
+            }
+            Box clipped;
+            const bool expected = sphere.touchesBox(box, clipped);
+            ASSERT_EQ(reach.touches(box), expected) << "sphere " << s << ", box " << i;
+            touching += expected;
+            ++boxes;
+        }
+    }
+    // Both answers were met often.
+    EXPECT_GT(touching, boxes / 10);
+    EXPECT_LT(touching, boxes * 9 / 10);
 }
 
 int depthOf(const STNode* root, const STNode* target) {
