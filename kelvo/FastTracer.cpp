@@ -7,6 +7,7 @@
 #include <xmmintrin.h>
 #endif
 
+#include "kelvo/JitterJump.h"
 #include "kelvo/PacketWalk.h"
 #include "kelvo/RayTracer.h"
 #include "kelvo/World.h"
@@ -116,15 +117,36 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
 
 void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double pixelHeight,
                               int x0, int y, int count, std::uint32_t& state, Ray* rays) const {
+    // The generator's states for the chunk, each straight from the chunk's
+    // start (the map raised to the k-th power, tabled once): no pixel waits
+    // for the one before it.
+    struct Steps {
+        std::uint32_t multiplier[2 * CHUNK + 1];
+        std::uint32_t increment[2 * CHUNK + 1];
+    };
+    static constexpr Steps steps = [] {
+        Steps t{};
+        t.multiplier[0] = 1u;
+        t.increment[0] = 0u;
+        for (int k = 1; k <= 2 * CHUNK; ++k) {
+            t.multiplier[k] = t.multiplier[k - 1] * JITTER_MULTIPLIER;
+            t.increment[k] = t.increment[k - 1] * JITTER_MULTIPLIER + JITTER_INCREMENT;
+        }
+        return t;
+    }();
+    const std::uint32_t start = state;
     // The same expressions as the view's loop: x + offset is a float sum.
     double u[CHUNK], v[CHUNK];
     for (int i = 0; i < count; ++i) {
         const int x = x0 + i;
-        const int r1 = RayTracer::nextJitter(state);
+        const std::uint32_t s1 = steps.multiplier[2 * i + 1] * start + steps.increment[2 * i + 1];
+        const std::uint32_t s2 = steps.multiplier[2 * i + 2] * start + steps.increment[2 * i + 2];
+        const int r1 = static_cast<int>((s1 >> 16) & 0x7fffu);
         u[i] = (x + r1 * JITTER_SCALE) * pixelWidth;
-        const int r2 = RayTracer::nextJitter(state);
+        const int r2 = static_cast<int>((s2 >> 16) & 0x7fffu);
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
+    state = steps.multiplier[2 * count] * start + steps.increment[2 * count];
 #if defined(KELVO_PACKETS)
     PacketWalk::raysThrough(observer, u, v, count, rays);
 #else
