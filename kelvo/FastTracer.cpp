@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE_MATH__)
-#include <xmmintrin.h>
-#endif
-
 #include "kelvo/JitterJump.h"
 #include "kelvo/PacketWalk.h"
 #include "kelvo/RayTracer.h"
@@ -68,29 +64,6 @@ void FastTracer::traceRows(const Observer& observer, double pixelWidth, double p
                       scratch, counts);
 }
 
-std::uint32_t FastTracer::packColour(const vell::Colour& colour) {
-    auto channel = [](float c) -> std::uint32_t {
-        const float t = c * 255.0f;
-        // Negative and NaN components give 0, and whatever rounds to 255 or
-        // more gives 255.
-        if (!(t > 0.0f)) {
-            return 0;
-        }
-        if (!(t < 255.0f)) {
-            return 255u;
-        }
-#if defined(__SSE_MATH__)
-        // The conversion rounds in the current rounding mode, as nearbyint does
-        // (and the float arithmetic above ran in the same unit).
-        const int n = _mm_cvtss_si32(_mm_set_ss(t));
-#else
-        const int n = static_cast<int>(std::nearbyint(t));
-#endif
-        return n < 255 ? static_cast<std::uint32_t>(n) : 255u;
-    };
-    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
-}
-
 void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
                                    double pixelHeight, std::uint32_t* pixels, int width,
                                    int firstRow, int endRow, std::uint32_t& state,
@@ -110,7 +83,7 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
             }
             vell::Colour colour;
             trace(ray, colour, TRACE_DEPTH, scratch, counts);
-            *pixels++ = packColour(colour);
+            *pixels++ = RayTracer::packColour(colour);
         }
     }
 }
@@ -247,7 +220,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
-                *pixels++ = packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
+                *pixels++ = RayTracer::packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);

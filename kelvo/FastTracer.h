@@ -97,10 +97,6 @@ public:
     // The vector instruction set the primary rays run on.
     static const char* instructionSet();
 
-    // RayTracer::packColour, pixel for pixel, without a library call per
-    // channel.
-    static std::uint32_t packColour(const vell::Colour& colour);
-
     const FastWalk& walk() const { return walk_; }
 
 private:
