@@ -27,24 +27,32 @@ const char* InstructionSet() { return hwy::TargetName(HWY_TARGET); }
 // stand in; a group is examined with broadcast leaf data, then each of its
 // lanes either ends or steps on. The arithmetic is the scalar walk's, operation
 // for operation: separate multiplies and adds (no fused forms), the same
-// divisions, and predicates with the scalar NaN behaviour.
+// divisions, and predicates with the scalar NaN behaviour. The step to the next
+// leaf stays in the lanes while the remembered leaf of the exit face holds;
+// a lane whose prediction fails, or that leaves the domain, takes the scalar
+// step.
 void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
             FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     const D d;
     const DU du;
     const int n = static_cast<int>(hn::Lanes(d));
     HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
+    // The leaf each lane stands in, as a double (exact for any leaf index).
+    HWY_ALIGN double leafOf[PacketWalk::MAX_WIDTH] = {};
     for (int i = 0; i < count; ++i) {
         for (int c = 0; c < 3; ++c) {
             lane[c][i] = rays[i].origin[c];
             lane[3 + c][i] = rays[i].direction[c];
         }
+        leafOf[i] = startLeaves[i];
     }
-    // Lanes beyond count repeat ray 0 so that they compute harmless values.
+    // Lanes beyond count repeat ray 0 so that they compute harmless values;
+    // they are never active.
     for (int i = count; i < n; ++i) {
         for (int c = 0; c < 6; ++c) {
             lane[c][i] = lane[c][0];
         }
+        leafOf[i] = -1.0;
     }
     const auto o0 = hn::Load(d, lane[0]), o1 = hn::Load(d, lane[1]), o2 = hn::Load(d, lane[2]);
     const auto d0 = hn::Load(d, lane[3]), d1 = hn::Load(d, lane[4]), d2 = hn::Load(d, lane[5]);
@@ -52,36 +60,30 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
     const auto one = hn::Set(d, 1.0);
     const auto none = hn::Set(d, -1.0);
     const auto a = hn::Add(hn::Add(hn::Mul(d0, d0), hn::Mul(d1, d1)), hn::Mul(d2, d2));
+    // The exit step's per-ray parts: whether each axis counts and which face
+    // of it lies ahead. d != 0 as "not equal to zero", so that NaN counts as
+    // non-zero.
+    const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
+    const auto use0 = hn::Not(hn::Eq(d0, zero));
+    const auto use1 = hn::Not(hn::Eq(d1, zero));
+    const auto use2 = hn::Not(hn::Eq(d2, zero));
+    const auto three = hn::Set(d, 3.0);
 
     auto t = hn::Set(d, NO_HIT_DISTANCE);
     auto best = none;
     auto leaves = zero;
     auto h0 = zero, h1 = zero, h2 = zero;
     auto tested = hn::Zero(du);
-    int leafOf[PacketWalk::MAX_WIDTH];
-    HWY_ALIGN double leafLane[PacketWalk::MAX_WIDTH] = {};
-    for (int i = 0; i < count; ++i) {
-        leafOf[i] = startLeaves[i];
-    }
-    unsigned active = (1u << count) - 1u;
+    auto leafV = hn::Load(d, leafOf);
+    auto active = hn::FirstN(d, static_cast<std::size_t>(count));
+    // Lanes that left the domain: misses whatever they found on the way.
+    unsigned missed = 0;
 
-    // Masks to lane bits and back.
-    auto bitsOf = [&](auto mask) {
-        uint8_t bytes[8] = {};
-        hn::StoreMaskBits(d, mask, bytes);
-        return static_cast<unsigned>(bytes[0]);
-    };
-
-    while (active != 0) {
-        const int first = __builtin_ctz(active);
-        const int current = leafOf[first];
-        unsigned groupBits = 0;
-        for (int i = 0; i < count; ++i) {
-            leafLane[i] = (active >> i & 1u) && leafOf[i] == current ? 1.0 : 0.0;
-            groupBits |= (leafLane[i] != 0.0 ? 1u : 0u) << i;
-        }
-        const auto group = hn::Eq(hn::Load(d, leafLane), one);
-        const FastWalk::Leaf& l = walk.leaf(current);
+    while (!hn::AllFalse(d, active)) {
+        const double current = leafOf[hn::FindKnownFirstTrue(d, active)];
+        const auto group = hn::And(active, hn::Eq(leafV, hn::Set(d, current)));
+        const int currentLeaf = static_cast<int>(current);
+        const FastWalk::Leaf& l = walk.leaf(currentLeaf);
 
         auto find = none;
         const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
@@ -118,83 +120,123 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
         h1 = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1);
         h2 = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2);
         // Closed containment: a point on a face belongs to the leaf.
-        auto inside = hn::Ge(best, zero);
+        auto inside = hn::And(group, hn::Ge(best, zero));
         inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0)));
         inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1)));
         inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2)));
         inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0)));
         inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1)));
         inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2)));
-        const unsigned doneBits = bitsOf(inside) & groupBits;
-        const unsigned movingBits = groupBits & ~doneBits;
-        leaves = hn::IfThenElse(hn::AndNot(inside, group), hn::Add(leaves, one), leaves);
-
-        HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
-            leavesLane[PacketWalk::MAX_WIDTH];
-        hn::Store(t, d, tLane);
-        hn::Store(best, d, bestLane);
-        hn::Store(leaves, d, leavesLane);
-        for (unsigned bits = doneBits; bits != 0; bits &= bits - 1) {
-            const int i = __builtin_ctz(bits);
-            hits[i] = {static_cast<int>(bestLane[i]), tLane[i], static_cast<int>(leavesLane[i]),
-                       current, 0};
-        }
-        active &= ~doneBits;
-        if (movingBits == 0) {
+        // Lanes that end here keep this leaf and their t.
+        active = hn::AndNot(inside, active);
+        const auto moving = hn::AndNot(inside, group);
+        if (hn::AllFalse(d, moving)) {
             continue;
         }
+        leaves = hn::IfThenElse(moving, hn::Add(leaves, one), leaves);
 
         // The exit face: per axis the face ahead, then the sequential choice
         // of the smallest t without dividing (ties keep the lower axis).
-        const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
         const auto num0 = hn::Sub(hn::IfThenElse(up0, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
         const auto num1 = hn::Sub(hn::IfThenElse(up1, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
         const auto num2 = hn::Sub(hn::IfThenElse(up2, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
-        // d != 0 as "not equal to zero", so that NaN counts as non-zero.
-        const auto use0 = hn::Not(hn::Eq(d0, zero));
         auto axis = hn::IfThenElse(use0, zero, none);
         auto numB = num0;
         auto dB = d0;
         auto upB = hn::IfThenElse(up0, one, zero);
-        const auto use1 = hn::And(
-            hn::Not(hn::Eq(d1, zero)),
-            hn::Or(hn::Lt(axis, zero),
-                   hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
-                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
-        axis = hn::IfThenElse(use1, one, axis);
-        numB = hn::IfThenElse(use1, num1, numB);
-        dB = hn::IfThenElse(use1, d1, dB);
-        upB = hn::IfThenElse(use1, hn::IfThenElse(up1, one, zero), upB);
-        const auto use2 = hn::And(
-            hn::Not(hn::Eq(d2, zero)),
-            hn::Or(hn::Lt(axis, zero),
-                   hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
-                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
-        axis = hn::IfThenElse(use2, hn::Set(d, 2.0), axis);
-        numB = hn::IfThenElse(use2, num2, numB);
-        dB = hn::IfThenElse(use2, d2, dB);
-        upB = hn::IfThenElse(use2, hn::IfThenElse(up2, one, zero), upB);
+        const auto take1 = hn::And(
+            use1, hn::Or(hn::Lt(axis, zero),
+                         hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
+                                hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
+        axis = hn::IfThenElse(take1, one, axis);
+        numB = hn::IfThenElse(take1, num1, numB);
+        dB = hn::IfThenElse(take1, d1, dB);
+        upB = hn::IfThenElse(take1, hn::IfThenElse(up1, one, zero), upB);
+        const auto take2 = hn::And(
+            use2, hn::Or(hn::Lt(axis, zero),
+                         hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
+                                hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
+        axis = hn::IfThenElse(take2, hn::Set(d, 2.0), axis);
+        numB = hn::IfThenElse(take2, num2, numB);
+        dB = hn::IfThenElse(take2, d2, dB);
+        upB = hn::IfThenElse(take2, hn::IfThenElse(up2, one, zero), upB);
         const auto tt = hn::Div(numB, dB);
-        HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], upLane[PacketWalk::MAX_WIDTH],
-            p[3][PacketWalk::MAX_WIDTH];
-        hn::Store(axis, d, axisLane);
-        hn::Store(upB, d, upLane);
-        hn::Store(hn::Add(hn::Mul(d0, tt), o0), d, p[0]);
-        hn::Store(hn::Add(hn::Mul(d1, tt), o1), d, p[1]);
-        hn::Store(hn::Add(hn::Mul(d2, tt), o2), d, p[2]);
-        for (unsigned bits = movingBits; bits != 0; bits &= bits - 1) {
-            const int i = __builtin_ctz(bits);
-            const int b = static_cast<int>(axisLane[i]);
-            const int f = 3 * static_cast<int>(upLane[i]) + b;
-            if (b < 0 || l.entry[f] < 0) {
-                // Out of the domain: a miss that keeps its last leaf and t.
-                hits[i] = {-1, tLane[i], static_cast<int>(leavesLane[i]), current, 0};
-                active &= ~(1u << i);
-                continue;
+        const auto p0 = hn::Add(hn::Mul(d0, tt), o0);
+        const auto p1 = hn::Add(hn::Mul(d1, tt), o1);
+        const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
+        const auto face = hn::Add(hn::Mul(three, upB), axis);
+
+        // The remembered leaf of each exit face that the moving lanes take,
+        // one face at a time, accepted where the exit point passes every
+        // comparison the descent would make (low < p, p <= high). A face
+        // through the domain's boundary is never remembered.
+        auto stepped = hn::Lt(zero, zero);
+        if (predictions != nullptr) {
+            HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
+            hn::Store(face, d, faceOf);
+            auto remaining = hn::And(moving, hn::Ge(axis, zero));
+            while (!hn::AllFalse(d, remaining)) {
+                const double f = faceOf[hn::FindKnownFirstTrue(d, remaining)];
+                const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, f)));
+                remaining = hn::AndNot(same, remaining);
+                const FastWalk::Prediction& guess =
+                    predictions[currentLeaf * 6 + static_cast<int>(f)];
+                if (guess.leaf < 0) {
+                    continue;
+                }
+                auto pass = hn::And(same, hn::Lt(hn::Set(d, guess.low[0]), p0));
+                pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[1]), p1));
+                pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[2]), p2));
+                pass = hn::And(pass, hn::Le(p0, hn::Set(d, guess.high[0])));
+                pass = hn::And(pass, hn::Le(p1, hn::Set(d, guess.high[1])));
+                pass = hn::And(pass, hn::Le(p2, hn::Set(d, guess.high[2])));
+                leafV = hn::IfThenElse(pass, hn::Set(d, static_cast<double>(guess.leaf)), leafV);
+                stepped = hn::Or(stepped, pass);
             }
-            const double point[3] = {p[0][i], p[1][i], p[2][i]};
-            leafOf[i] = walk.enter(current, f, point, predictions);
         }
+        const auto slow = hn::AndNot(stepped, moving);
+        if (!hn::AllFalse(d, slow)) {
+            uint8_t slowBytes[8] = {};
+            hn::StoreMaskBits(d, slow, slowBytes);
+            HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], faceLane[PacketWalk::MAX_WIDTH],
+                p[3][PacketWalk::MAX_WIDTH];
+            hn::Store(axis, d, axisLane);
+            hn::Store(face, d, faceLane);
+            hn::Store(p0, d, p[0]);
+            hn::Store(p1, d, p[1]);
+            hn::Store(p2, d, p[2]);
+            hn::Store(leafV, d, leafOf);
+            unsigned ended = 0;
+            for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
+                const int i = __builtin_ctz(bits);
+                const int f = static_cast<int>(faceLane[i]);
+                if (axisLane[i] < 0.0 || l.entry[f] < 0) {
+                    // Out of the domain: a miss that keeps its last leaf and t.
+                    ended |= 1u << i;
+                    continue;
+                }
+                const double point[3] = {p[0][i], p[1][i], p[2][i]};
+                leafOf[i] = walk.enter(currentLeaf, f, point, predictions);
+            }
+            leafV = hn::Load(d, leafOf);
+            if (ended != 0) {
+                missed |= ended;
+                const uint8_t endedBytes[8] = {static_cast<uint8_t>(ended)};
+                active = hn::AndNot(hn::LoadMaskBits(d, endedBytes), active);
+            }
+        } else {
+            hn::Store(leafV, d, leafOf);
+        }
+    }
+
+    HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
+        leavesLane[PacketWalk::MAX_WIDTH];
+    hn::Store(t, d, tLane);
+    hn::Store(best, d, bestLane);
+    hn::Store(leaves, d, leavesLane);
+    for (int i = 0; i < count; ++i) {
+        hits[i] = {(missed >> i & 1u) != 0 ? -1 : static_cast<int>(bestLane[i]), tLane[i],
+                   static_cast<int>(leavesLane[i]), static_cast<int>(leafOf[i]), 0};
     }
 }
 
