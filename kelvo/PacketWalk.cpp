@@ -77,7 +77,7 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
     auto leafV = hn::Load(d, leafOf);
     auto active = hn::FirstN(d, static_cast<std::size_t>(count));
     // Lanes that left the domain: misses whatever they found on the way.
-    unsigned missed = 0;
+    auto missed = hn::Lt(zero, zero);
 
     while (!hn::AllFalse(d, active)) {
         const double current = leafOf[hn::FindKnownFirstTrue(d, active)];
@@ -166,33 +166,36 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
         const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
         const auto face = hn::Add(hn::Mul(three, upB), axis);
 
-        // The remembered leaf of each exit face that the moving lanes take,
-        // one face at a time, accepted where the exit point passes every
-        // comparison the descent would make (low < p, p <= high). A face
-        // through the domain's boundary is never remembered.
+        // One exit face at a time: lanes leaving the domain through it end
+        // there, a miss that keeps its last leaf and t; the others take the
+        // face's remembered leaf where the exit point passes every comparison
+        // the descent would make (low < p, p <= high).
         auto stepped = hn::Lt(zero, zero);
-        if (predictions != nullptr) {
-            HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
-            hn::Store(face, d, faceOf);
-            auto remaining = hn::And(moving, hn::Ge(axis, zero));
-            while (!hn::AllFalse(d, remaining)) {
-                const double f = faceOf[hn::FindKnownFirstTrue(d, remaining)];
-                const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, f)));
-                remaining = hn::AndNot(same, remaining);
-                const FastWalk::Prediction& guess =
-                    predictions[currentLeaf * 6 + static_cast<int>(f)];
-                if (guess.leaf < 0) {
-                    continue;
-                }
-                auto pass = hn::And(same, hn::Lt(hn::Set(d, guess.low[0]), p0));
-                pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[1]), p1));
-                pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[2]), p2));
-                pass = hn::And(pass, hn::Le(p0, hn::Set(d, guess.high[0])));
-                pass = hn::And(pass, hn::Le(p1, hn::Set(d, guess.high[1])));
-                pass = hn::And(pass, hn::Le(p2, hn::Set(d, guess.high[2])));
-                leafV = hn::IfThenElse(pass, hn::Set(d, static_cast<double>(guess.leaf)), leafV);
-                stepped = hn::Or(stepped, pass);
+        HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
+        hn::Store(face, d, faceOf);
+        auto remaining = hn::And(moving, hn::Ge(axis, zero));
+        while (!hn::AllFalse(d, remaining)) {
+            const int f = static_cast<int>(faceOf[hn::FindKnownFirstTrue(d, remaining)]);
+            const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, static_cast<double>(f))));
+            remaining = hn::AndNot(same, remaining);
+            if (l.entry[f] < 0) {
+                missed = hn::Or(missed, same);
+                active = hn::AndNot(same, active);
+                stepped = hn::Or(stepped, same);
+                continue;
             }
+            if (predictions == nullptr || predictions[currentLeaf * 6 + f].leaf < 0) {
+                continue;
+            }
+            const FastWalk::Prediction& guess = predictions[currentLeaf * 6 + f];
+            auto pass = hn::And(same, hn::Lt(hn::Set(d, guess.low[0]), p0));
+            pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[1]), p1));
+            pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[2]), p2));
+            pass = hn::And(pass, hn::Le(p0, hn::Set(d, guess.high[0])));
+            pass = hn::And(pass, hn::Le(p1, hn::Set(d, guess.high[1])));
+            pass = hn::And(pass, hn::Le(p2, hn::Set(d, guess.high[2])));
+            leafV = hn::IfThenElse(pass, hn::Set(d, static_cast<double>(guess.leaf)), leafV);
+            stepped = hn::Or(stepped, pass);
         }
         const auto slow = hn::AndNot(stepped, moving);
         if (!hn::AllFalse(d, slow)) {
@@ -210,8 +213,9 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
             for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
                 const int i = __builtin_ctz(bits);
                 const int f = static_cast<int>(faceLane[i]);
-                if (axisLane[i] < 0.0 || l.entry[f] < 0) {
-                    // Out of the domain: a miss that keeps its last leaf and t.
+                if (axisLane[i] < 0.0) {
+                    // A zero direction leaves by no face: a miss, as at the
+                    // domain's boundary.
                     ended |= 1u << i;
                     continue;
                 }
@@ -220,9 +224,10 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
             }
             leafV = hn::Load(d, leafOf);
             if (ended != 0) {
-                missed |= ended;
                 const uint8_t endedBytes[8] = {static_cast<uint8_t>(ended)};
-                active = hn::AndNot(hn::LoadMaskBits(d, endedBytes), active);
+                const auto out = hn::LoadMaskBits(d, endedBytes);
+                missed = hn::Or(missed, out);
+                active = hn::AndNot(out, active);
             }
         } else {
             hn::Store(leafV, d, leafOf);
@@ -232,10 +237,10 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
     HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
         leavesLane[PacketWalk::MAX_WIDTH];
     hn::Store(t, d, tLane);
-    hn::Store(best, d, bestLane);
+    hn::Store(hn::IfThenElse(missed, none, best), d, bestLane);
     hn::Store(leaves, d, leavesLane);
     for (int i = 0; i < count; ++i) {
-        hits[i] = {(missed >> i & 1u) != 0 ? -1 : static_cast<int>(bestLane[i]), tLane[i],
+        hits[i] = {static_cast<int>(bestLane[i]), tLane[i],
                    static_cast<int>(leavesLane[i]), static_cast<int>(leafOf[i]), 0};
     }
 }
