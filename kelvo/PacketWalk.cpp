@@ -29,69 +29,75 @@ const char* InstructionSet() { return hwy::TargetName(HWY_TARGET); }
 // for operation: separate multiplies and adds (no fused forms), the same
 // divisions, and predicates with the scalar NaN behaviour. The step to the next
 // leaf stays in the lanes while the remembered leaf of the exit face holds;
-// a lane whose prediction fails, or that leaves the domain, takes the scalar
-// step.
-void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-            FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    const D d;
-    const DU du;
-    const int n = static_cast<int>(hn::Lanes(d));
-    HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
-    // The leaf each lane stands in, as a double (exact for any leaf index).
-    HWY_ALIGN double leafOf[PacketWalk::MAX_WIDTH] = {};
-    for (int i = 0; i < count; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            lane[c][i] = rays[i].origin[c];
-            lane[3 + c][i] = rays[i].direction[c];
-        }
-        leafOf[i] = startLeaves[i];
-    }
-    // Lanes beyond count repeat ray 0 so that they compute harmless values;
-    // they are never active.
-    for (int i = count; i < n; ++i) {
-        for (int c = 0; c < 6; ++c) {
-            lane[c][i] = lane[c][0];
-        }
-        leafOf[i] = -1.0;
-    }
-    const auto o0 = hn::Load(d, lane[0]), o1 = hn::Load(d, lane[1]), o2 = hn::Load(d, lane[2]);
-    const auto d0 = hn::Load(d, lane[3]), d1 = hn::Load(d, lane[4]), d2 = hn::Load(d, lane[5]);
-    const auto zero = hn::Zero(d);
-    const auto one = hn::Set(d, 1.0);
-    const auto none = hn::Set(d, -1.0);
-    const auto a = hn::Add(hn::Add(hn::Mul(d0, d0), hn::Mul(d1, d1)), hn::Mul(d2, d2));
-    // The exit step's per-ray parts: whether each axis counts and which face
-    // of it lies ahead. d != 0 as "not equal to zero", so that NaN counts as
-    // non-zero.
-    const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
-    const auto use0 = hn::Not(hn::Eq(d0, zero));
-    const auto use1 = hn::Not(hn::Eq(d1, zero));
-    const auto use2 = hn::Not(hn::Eq(d2, zero));
-    const auto three = hn::Set(d, 3.0);
+// a lane whose prediction fails takes the scalar step.
+class Packet {
+public:
+    using V = hn::Vec<D>;
+    using M = hn::Mask<D>;
 
-    auto t = hn::Set(d, NO_HIT_DISTANCE);
-    auto best = none;
-    auto leaves = zero;
-    auto h0 = zero, h1 = zero, h2 = zero;
-    auto tested = hn::Zero(du);
-    auto leafV = hn::Load(d, leafOf);
-    auto active = hn::FirstN(d, static_cast<std::size_t>(count));
-    // Lanes that left the domain: misses whatever they found on the way.
-    auto missed = hn::Lt(zero, zero);
+    Packet(const Ray* rays, const int* startLeaves, int count) : count_(count) {
+        const D d;
+        const int n = static_cast<int>(hn::Lanes(d));
+        HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
+        for (int i = 0; i < count; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                lane[c][i] = rays[i].origin[c];
+                lane[3 + c][i] = rays[i].direction[c];
+            }
+            leafOf_[i] = startLeaves[i];
+        }
+        // Lanes beyond count repeat ray 0 so that they compute harmless
+        // values; they are never active.
+        for (int i = count; i < n; ++i) {
+            for (int c = 0; c < 6; ++c) {
+                lane[c][i] = lane[c][0];
+            }
+            leafOf_[i] = -1.0;
+        }
+        o0_ = hn::Load(d, lane[0]);
+        o1_ = hn::Load(d, lane[1]);
+        o2_ = hn::Load(d, lane[2]);
+        d0_ = hn::Load(d, lane[3]);
+        d1_ = hn::Load(d, lane[4]);
+        d2_ = hn::Load(d, lane[5]);
+        a_ = hn::Add(hn::Add(hn::Mul(d0_, d0_), hn::Mul(d1_, d1_)), hn::Mul(d2_, d2_));
+        const auto zero = hn::Zero(d);
+        t_ = hn::Set(d, NO_HIT_DISTANCE);
+        best_ = hn::Set(d, -1.0);
+        leaves_ = zero;
+        h0_ = h1_ = h2_ = zero;
+        tested_ = hn::Zero(DU());
+        leafV_ = hn::Load(d, leafOf_);
+        active_ = hn::FirstN(d, static_cast<std::size_t>(count));
+        missed_ = hn::Lt(zero, zero);
+    }
 
-    while (!hn::AllFalse(d, active)) {
-        const double current = leafOf[hn::FindKnownFirstTrue(d, active)];
-        const auto group = hn::And(active, hn::Eq(leafV, hn::Set(d, current)));
+    bool live() const { return !hn::AllFalse(D(), active_); }
+
+    // Examines the leaf of the first active lane for every lane standing in
+    // it: its spheres, then for the lanes that do not end there the step on.
+    HWY_INLINE void step(const FastWalk& walk, FastWalk::Prediction* predictions) {
+        const D d;
+        const DU du;
+        const auto zero = hn::Zero(d);
+        const auto one = hn::Set(d, 1.0);
+        const auto none = hn::Set(d, -1.0);
+        const auto o0 = o0_, o1 = o1_, o2 = o2_, d0 = d0_, d1 = d1_, d2 = d2_;
+
+        const double current = leafOf_[hn::FindKnownFirstTrue(d, active_)];
+        const auto group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
         const int currentLeaf = static_cast<int>(current);
         const FastWalk::Leaf& l = walk.leaf(currentLeaf);
 
         auto find = none;
+        auto t = t_;
+        auto tested = tested_;
         const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
         for (int j = 0; j < l.obstacleCount; ++j) {
             const int s = list[j];
             const auto bit = hn::Set(du, std::uint64_t{1} << s);
-            const auto fresh = hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))),
-                                       group);
+            const auto fresh =
+                hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))), group);
             if (hn::AllFalse(d, fresh)) {
                 continue;
             }
@@ -101,61 +107,66 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
             const auto e1 = hn::Sub(o1, hn::Set(d, sphere.centre[1]));
             const auto e2 = hn::Sub(o2, hn::Set(d, sphere.centre[2]));
             const auto b = hn::Add(hn::Add(hn::Mul(e0, d0), hn::Mul(e1, d1)), hn::Mul(e2, d2));
-            const auto k = hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
-                                   hn::Set(d, sphere.radiusSquared));
-            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a, k));
+            const auto k =
+                hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
+                        hn::Set(d, sphere.radiusSquared));
+            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a_, k));
             // "Not less than" keeps NaN a hit, as the scalar !(disc < 0) does.
             const auto solved = hn::And(fresh, hn::Not(hn::Lt(disc, zero)));
             if (hn::AllFalse(d, solved)) {
                 continue;
             }
-            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a);
+            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a_);
             const auto take = hn::And(solved, hn::And(hn::Gt(u, zero), hn::Lt(u, t)));
             t = hn::IfThenElse(take, u, t);
             find = hn::IfThenElse(take, hn::Set(d, static_cast<double>(s)), find);
         }
+        t_ = t;
+        tested_ = tested;
         const auto found = hn::Ge(find, zero);
-        best = hn::IfThenElse(found, find, best);
-        h0 = hn::IfThenElse(found, hn::Add(o0, hn::Mul(t, d0)), h0);
-        h1 = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1);
-        h2 = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2);
+        best_ = hn::IfThenElse(found, find, best_);
+        h0_ = hn::IfThenElse(found, hn::Add(o0, hn::Mul(t, d0)), h0_);
+        h1_ = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1_);
+        h2_ = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2_);
         // Closed containment: a point on a face belongs to the leaf.
-        auto inside = hn::And(group, hn::Ge(best, zero));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2)));
+        auto inside = hn::And(group, hn::Ge(best_, zero));
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0_)));
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1_)));
+        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2_)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0_)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1_)));
+        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2_)));
         // Lanes that end here keep this leaf and their t.
-        active = hn::AndNot(inside, active);
+        active_ = hn::AndNot(inside, active_);
         const auto moving = hn::AndNot(inside, group);
         if (hn::AllFalse(d, moving)) {
-            continue;
+            return;
         }
-        leaves = hn::IfThenElse(moving, hn::Add(leaves, one), leaves);
+        leaves_ = hn::IfThenElse(moving, hn::Add(leaves_, one), leaves_);
 
         // The exit face: per axis the face ahead, then the sequential choice
         // of the smallest t without dividing (ties keep the lower axis).
+        // d != 0 as "not equal to zero", so that NaN counts as non-zero.
+        const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
         const auto num0 = hn::Sub(hn::IfThenElse(up0, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
         const auto num1 = hn::Sub(hn::IfThenElse(up1, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
         const auto num2 = hn::Sub(hn::IfThenElse(up2, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
-        auto axis = hn::IfThenElse(use0, zero, none);
+        auto axis = hn::IfThenElse(hn::Not(hn::Eq(d0, zero)), zero, none);
         auto numB = num0;
         auto dB = d0;
         auto upB = hn::IfThenElse(up0, one, zero);
         const auto take1 = hn::And(
-            use1, hn::Or(hn::Lt(axis, zero),
-                         hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
-                                hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
+            hn::Not(hn::Eq(d1, zero)),
+            hn::Or(hn::Lt(axis, zero), hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
+                                              hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
         axis = hn::IfThenElse(take1, one, axis);
         numB = hn::IfThenElse(take1, num1, numB);
         dB = hn::IfThenElse(take1, d1, dB);
         upB = hn::IfThenElse(take1, hn::IfThenElse(up1, one, zero), upB);
         const auto take2 = hn::And(
-            use2, hn::Or(hn::Lt(axis, zero),
-                         hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
-                                hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
+            hn::Not(hn::Eq(d2, zero)),
+            hn::Or(hn::Lt(axis, zero), hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
+                                              hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
         axis = hn::IfThenElse(take2, hn::Set(d, 2.0), axis);
         numB = hn::IfThenElse(take2, num2, numB);
         dB = hn::IfThenElse(take2, d2, dB);
@@ -164,12 +175,13 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
         const auto p0 = hn::Add(hn::Mul(d0, tt), o0);
         const auto p1 = hn::Add(hn::Mul(d1, tt), o1);
         const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
-        const auto face = hn::Add(hn::Mul(three, upB), axis);
+        const auto face = hn::Add(hn::Mul(hn::Set(d, 3.0), upB), axis);
 
         // One exit face at a time: lanes leaving the domain through it end
         // there, a miss that keeps its last leaf and t; the others take the
         // face's remembered leaf where the exit point passes every comparison
         // the descent would make (low < p, p <= high).
+        auto leafV = leafV_;
         auto stepped = hn::Lt(zero, zero);
         HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
         hn::Store(face, d, faceOf);
@@ -179,8 +191,8 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
             const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, static_cast<double>(f))));
             remaining = hn::AndNot(same, remaining);
             if (l.entry[f] < 0) {
-                missed = hn::Or(missed, same);
-                active = hn::AndNot(same, active);
+                missed_ = hn::Or(missed_, same);
+                active_ = hn::AndNot(same, active_);
                 stepped = hn::Or(stepped, same);
                 continue;
             }
@@ -198,52 +210,68 @@ void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int c
             stepped = hn::Or(stepped, pass);
         }
         const auto slow = hn::AndNot(stepped, moving);
-        if (!hn::AllFalse(d, slow)) {
-            uint8_t slowBytes[8] = {};
-            hn::StoreMaskBits(d, slow, slowBytes);
-            HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], faceLane[PacketWalk::MAX_WIDTH],
-                p[3][PacketWalk::MAX_WIDTH];
-            hn::Store(axis, d, axisLane);
-            hn::Store(face, d, faceLane);
-            hn::Store(p0, d, p[0]);
-            hn::Store(p1, d, p[1]);
-            hn::Store(p2, d, p[2]);
-            hn::Store(leafV, d, leafOf);
-            unsigned ended = 0;
-            for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
-                const int i = __builtin_ctz(bits);
-                const int f = static_cast<int>(faceLane[i]);
-                if (axisLane[i] < 0.0) {
-                    // A zero direction leaves by no face: a miss, as at the
-                    // domain's boundary.
-                    ended |= 1u << i;
-                    continue;
-                }
-                const double point[3] = {p[0][i], p[1][i], p[2][i]};
-                leafOf[i] = walk.enter(currentLeaf, f, point, predictions);
+        if (HWY_LIKELY(hn::AllFalse(d, slow))) {
+            leafV_ = leafV;
+            hn::Store(leafV, d, leafOf_);
+            return;
+        }
+        uint8_t slowBytes[8] = {};
+        hn::StoreMaskBits(d, slow, slowBytes);
+        HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], faceLane[PacketWalk::MAX_WIDTH],
+            p[3][PacketWalk::MAX_WIDTH];
+        hn::Store(axis, d, axisLane);
+        hn::Store(face, d, faceLane);
+        hn::Store(p0, d, p[0]);
+        hn::Store(p1, d, p[1]);
+        hn::Store(p2, d, p[2]);
+        hn::Store(leafV, d, leafOf_);
+        unsigned ended = 0;
+        for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
+            const int i = __builtin_ctz(bits);
+            if (axisLane[i] < 0.0) {
+                // A zero direction leaves by no face: a miss, as at the
+                // domain's boundary.
+                ended |= 1u << i;
+                continue;
             }
-            leafV = hn::Load(d, leafOf);
-            if (ended != 0) {
-                const uint8_t endedBytes[8] = {static_cast<uint8_t>(ended)};
-                const auto out = hn::LoadMaskBits(d, endedBytes);
-                missed = hn::Or(missed, out);
-                active = hn::AndNot(out, active);
-            }
-        } else {
-            hn::Store(leafV, d, leafOf);
+            const double point[3] = {p[0][i], p[1][i], p[2][i]};
+            leafOf_[i] = walk.enter(currentLeaf, static_cast<int>(faceLane[i]), point, predictions);
+        }
+        leafV_ = hn::Load(d, leafOf_);
+        if (ended != 0) {
+            const uint8_t endedBytes[8] = {static_cast<uint8_t>(ended)};
+            const auto out = hn::LoadMaskBits(d, endedBytes);
+            missed_ = hn::Or(missed_, out);
+            active_ = hn::AndNot(out, active_);
         }
     }
 
-    HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
-        leavesLane[PacketWalk::MAX_WIDTH];
-    hn::Store(t, d, tLane);
-    hn::Store(hn::IfThenElse(missed, none, best), d, bestLane);
-    hn::Store(leaves, d, leavesLane);
-    for (int i = 0; i < count; ++i) {
-        hits[i] = {static_cast<int>(bestLane[i]), tLane[i],
-                   static_cast<int>(leavesLane[i]), static_cast<int>(leafOf[i]), 0};
+    void finish(FastWalk::Hit* hits) const {
+        const D d;
+        HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
+            leavesLane[PacketWalk::MAX_WIDTH];
+        hn::Store(t_, d, tLane);
+        hn::Store(hn::IfThenElse(missed_, hn::Set(d, -1.0), best_), d, bestLane);
+        hn::Store(leaves_, d, leavesLane);
+        for (int i = 0; i < count_; ++i) {
+            hits[i] = {static_cast<int>(bestLane[i]), tLane[i], static_cast<int>(leavesLane[i]),
+                       static_cast<int>(leafOf_[i]), 0};
+        }
     }
-}
+
+private:
+    int count_;
+    V o0_, o1_, o2_, d0_, d1_, d2_, a_;
+    V t_, best_, leaves_, h0_, h1_, h2_;
+    hn::Vec<DU> tested_;
+    // The leaf each lane stands in, as a double (exact for any leaf index),
+    // in a vector and in memory.
+    V leafV_;
+    HWY_ALIGN double leafOf_[PacketWalk::MAX_WIDTH] = {};
+    M active_;
+    // Lanes that left the domain: misses whatever they found on the way.
+    M missed_;
+};
 
 // Camera::rayThrough per lane: the same products and sums in the same order
 // (the third axis times zero included, which keeps its NaN and signed-zero
@@ -288,10 +316,29 @@ void RaysThrough(const Camera& camera, const double* u, const double* v, int cou
 
 void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    // Two packets at a time, a step of one and a step of the other in turn:
+    // each step is a long chain of dependent work (the leaf, the exit
+    // division, the prediction), and the two chains overlap.
     const int n = Width();
-    for (int i = 0; i < count; i += n) {
-        Packet(walk, rays + i, startLeaves + i, count - i < n ? count - i : n, hits + i,
-               predictions);
+    for (int i = 0; i < count; i += 2 * n) {
+        const int first = count - i < n ? count - i : n;
+        const int second = count - i - first < n ? count - i - first : n;
+        Packet a(rays + i, startLeaves + i, first);
+        Packet b(rays + i + first, startLeaves + i + first, second);
+        for (;;) {
+            const bool liveA = a.live(), liveB = b.live();
+            if (liveA) {
+                a.step(walk, predictions);
+            }
+            if (liveB) {
+                b.step(walk, predictions);
+            }
+            if (!liveA && !liveB) {
+                break;
+            }
+        }
+        a.finish(hits + i);
+        b.finish(hits + i + first);
     }
 }
 
