@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "kelvo/PacketWalk.h"
 #include "kelvo/RayTracer.h"
@@ -36,6 +39,27 @@ const char* FastTracer::instructionSet() {
     return PacketWalk::instructionSet();
 #else
     return "scalar";
+#endif
+}
+
+std::uint32_t FastTracer::packColour(const vell::Colour& colour) {
+#if defined(__SSE2__)
+    auto channel = [](float c) -> std::uint32_t {
+        const float t = c * 255.0f;
+        if (!(t > 0.0f)) {
+            return 0;  // negative, zero and NaN
+        }
+        // From 255 up every rounding mode gives 255 or more: full.
+        if (!(t < 255.0f)) {
+            return 255;
+        }
+        // Below, the conversion rounds in the current mode to the integer
+        // that nearbyint gives, which is at most 255.
+        return static_cast<std::uint32_t>(_mm_cvtss_si32(_mm_set_ss(t)));
+    };
+    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
+#else
+    return RayTracer::packColour(colour);
 #endif
 }
 
@@ -82,7 +106,7 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
             }
             vell::Colour colour;
             trace(ray, colour, TRACE_DEPTH, scratch, counts);
-            *pixels++ = RayTracer::packColour(colour);
+            *pixels++ = packColour(colour);
         }
     }
 }
@@ -198,7 +222,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
-                *pixels++ = RayTracer::packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
+                *pixels++ = packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);

@@ -94,6 +94,9 @@ public:
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
 
+    // RayTracer::packColour to the bit, without its library call per channel.
+    static std::uint32_t packColour(const vell::Colour& colour);
+
     // The vector instruction set the primary rays run on.
     static const char* instructionSet();
 
