@@ -64,6 +64,11 @@ public:
         std::vector<std::vector<PathEntry>> waves;
         std::vector<std::vector<signed char>> lightStates;
         std::vector<Query> queries;
+        // A wave's shadow rays, gathered apart and walked after its mirrored
+        // rays.
+        std::vector<Query> shadowQueries;
+        std::vector<Ray> shadowRays;
+        std::vector<int> shadowStarts;
     };
 
     explicit FastTracer(const World& world);
