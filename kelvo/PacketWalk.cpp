@@ -1,5 +1,6 @@
 #include "kelvo/PacketWalk.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -66,6 +67,7 @@ public:
         best_ = hn::Set(d, -1.0);
         leaves_ = zero;
         h0_ = h1_ = h2_ = zero;
+        along_ = zero;
         tested_ = hn::Zero(DU());
         leafV_ = hn::Load(d, leafOf_);
         active_ = hn::FirstN(d, static_cast<std::size_t>(count));
@@ -84,8 +86,19 @@ public:
         const auto none = hn::Set(d, -1.0);
         const auto o0 = o0_, o1 = o1_, o2 = o2_, d0 = d0_, d1 = d1_, d2 = d2_;
 
-        const double current = leafOf_[hn::FindKnownFirstTrue(d, active_)];
-        const auto group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
+        double current = leafOf_[hn::FindKnownFirstTrue(d, active_)];
+        auto group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
+        if (!hn::AllFalse(d, hn::AndNot(group, active_))) {
+            // The lanes are in several leaves: those furthest behind go first,
+            // so that the others may catch up with them in a leaf they share
+            // (fewer steps; any order gives the same answers).
+            const auto behind = hn::IfThenElse(active_, along_, hn::Set(d, HUGE_VAL));
+            const auto last = hn::And(active_, hn::Eq(along_, hn::MinOfLanes(d, behind)));
+            if (!hn::AllFalse(d, last)) {  // else NaN distances: keep the first
+                current = leafOf_[hn::FindKnownFirstTrue(d, last)];
+                group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
+            }
+        }
         const int currentLeaf = static_cast<int>(current);
         const FastWalk::Leaf& l = walk.leaf(currentLeaf);
 
@@ -172,6 +185,7 @@ public:
         dB = hn::IfThenElse(take2, d2, dB);
         upB = hn::IfThenElse(take2, hn::IfThenElse(up2, one, zero), upB);
         const auto tt = hn::Div(numB, dB);
+        along_ = hn::IfThenElse(moving, tt, along_);
         const auto p0 = hn::Add(hn::Mul(d0, tt), o0);
         const auto p1 = hn::Add(hn::Mul(d1, tt), o1);
         const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
@@ -264,6 +278,9 @@ private:
     V o0_, o1_, o2_, d0_, d1_, d2_, a_;
     V t_, best_, leaves_, h0_, h1_, h2_;
     hn::Vec<DU> tested_;
+    // How far along its ray each lane has come: the distance to the face it
+    // last crossed.
+    V along_;
     // The leaf each lane stands in, as a double (exact for any leaf index),
     // in a vector and in memory.
     V leafV_;
