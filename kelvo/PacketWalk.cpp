@@ -63,6 +63,19 @@ public:
         d2_ = hn::Load(d, lane[5]);
         a_ = hn::Add(hn::Add(hn::Mul(d0_, d0_), hn::Mul(d1_, d1_)), hn::Mul(d2_, d2_));
         const auto zero = hn::Zero(d);
+        const auto three = hn::Set(d, 3.0);
+        flat0_ = hn::Eq(d0_, zero);
+        flat1_ = hn::Eq(d1_, zero);
+        flat2_ = hn::Eq(d2_, zero);
+        up0_ = hn::Gt(d0_, zero);
+        up1_ = hn::Gt(d1_, zero);
+        up2_ = hn::Gt(d2_, zero);
+        face0_ = hn::IfThenElseZero(up0_, three);
+        face1_ = hn::Add(hn::IfThenElseZero(up1_, three), hn::Set(d, 1.0));
+        face2_ = hn::Add(hn::IfThenElseZero(up2_, three), hn::Set(d, 2.0));
+        square0_ = hn::Mul(d0_, d0_);
+        square1_ = hn::Mul(d1_, d1_);
+        square2_ = hn::Mul(d2_, d2_);
         t_ = hn::Set(d, NO_HIT_DISTANCE);
         best_ = hn::Set(d, -1.0);
         leaves_ = zero;
@@ -80,10 +93,8 @@ public:
     // it: its spheres, then for the lanes that do not end there the step on.
     HWY_INLINE void step(const FastWalk& walk, FastWalk::Prediction* predictions) {
         const D d;
-        const DU du;
         const auto zero = hn::Zero(d);
         const auto one = hn::Set(d, 1.0);
-        const auto none = hn::Set(d, -1.0);
         const auto o0 = o0_, o1 = o1_, o2 = o2_, d0 = d0_, d1 = d1_, d2 = d2_;
 
         double current = leafOf_[hn::FindKnownFirstTrue(d, active_)];
@@ -102,53 +113,19 @@ public:
         const int currentLeaf = static_cast<int>(current);
         const FastWalk::Leaf& l = walk.leaf(currentLeaf);
 
-        auto find = none;
-        auto t = t_;
-        auto tested = tested_;
-        const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
-        for (int j = 0; j < l.obstacleCount; ++j) {
-            const int s = list[j];
-            const auto bit = hn::Set(du, std::uint64_t{1} << s);
-            const auto fresh =
-                hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))), group);
-            if (hn::AllFalse(d, fresh)) {
-                continue;
-            }
-            tested = hn::IfThenElse(hn::RebindMask(du, fresh), hn::Or(tested, bit), tested);
-            const FastWalk::Sphere& sphere = walk.sphere(s);
-            const auto e0 = hn::Sub(o0, hn::Set(d, sphere.centre[0]));
-            const auto e1 = hn::Sub(o1, hn::Set(d, sphere.centre[1]));
-            const auto e2 = hn::Sub(o2, hn::Set(d, sphere.centre[2]));
-            const auto b = hn::Add(hn::Add(hn::Mul(e0, d0), hn::Mul(e1, d1)), hn::Mul(e2, d2));
-            const auto k =
-                hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
-                        hn::Set(d, sphere.radiusSquared));
-            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a_, k));
-            // "Not less than" keeps NaN a hit, as the scalar !(disc < 0) does.
-            const auto solved = hn::And(fresh, hn::Not(hn::Lt(disc, zero)));
-            if (hn::AllFalse(d, solved)) {
-                continue;
-            }
-            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a_);
-            const auto take = hn::And(solved, hn::And(hn::Gt(u, zero), hn::Lt(u, t)));
-            t = hn::IfThenElse(take, u, t);
-            find = hn::IfThenElse(take, hn::Set(d, static_cast<double>(s)), find);
+        if (l.obstacleCount > 0) {
+            intersect(walk, l, group);
         }
-        t_ = t;
-        tested_ = tested;
-        const auto found = hn::Ge(find, zero);
-        best_ = hn::IfThenElse(found, find, best_);
-        h0_ = hn::IfThenElse(found, hn::Add(o0, hn::Mul(t, d0)), h0_);
-        h1_ = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1_);
-        h2_ = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2_);
         // Closed containment: a point on a face belongs to the leaf.
         auto inside = hn::And(group, hn::Ge(best_, zero));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0_)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1_)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2_)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0_)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1_)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2_)));
+        if (!hn::AllFalse(d, inside)) {
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0_)));
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1_)));
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2_)));
+        }
         // Lanes that end here keep this leaf and their t.
         active_ = hn::AndNot(inside, active_);
         const auto moving = hn::AndNot(inside, group);
@@ -158,48 +135,52 @@ public:
         leaves_ = hn::IfThenElse(moving, hn::Add(leaves_, one), leaves_);
 
         // The exit face: per axis the face ahead, then the sequential choice
-        // of the smallest t without dividing (ties keep the lower axis).
-        // d != 0 as "not equal to zero", so that NaN counts as non-zero.
-        const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
-        const auto num0 = hn::Sub(hn::IfThenElse(up0, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
-        const auto num1 = hn::Sub(hn::IfThenElse(up1, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
-        const auto num2 = hn::Sub(hn::IfThenElse(up2, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
-        auto axis = hn::IfThenElse(hn::Not(hn::Eq(d0, zero)), zero, none);
+        // of the smallest t without dividing (ties keep the lower axis). The
+        // squares of the direction are the per-ray products the scalar step
+        // forms each time, to the bit.
+        const auto num0 = hn::Sub(hn::IfThenElse(up0_, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
+        const auto num1 = hn::Sub(hn::IfThenElse(up1_, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
+        const auto num2 = hn::Sub(hn::IfThenElse(up2_, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
+        auto unset = flat0_;
+        auto face = face0_;
         auto numB = num0;
         auto dB = d0;
-        auto upB = hn::IfThenElse(up0, one, zero);
-        const auto take1 = hn::And(
-            hn::Not(hn::Eq(d1, zero)),
-            hn::Or(hn::Lt(axis, zero), hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
-                                              hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
-        axis = hn::IfThenElse(take1, one, axis);
+        auto dB2 = square0_;
+        const auto take1 = hn::AndNot(
+            flat1_, hn::Or(unset, hn::Lt(hn::Mul(hn::Mul(num1, d1), dB2),
+                                         hn::Mul(hn::Mul(numB, dB), square1_))));
+        unset = hn::AndNot(take1, unset);
+        face = hn::IfThenElse(take1, face1_, face);
         numB = hn::IfThenElse(take1, num1, numB);
         dB = hn::IfThenElse(take1, d1, dB);
-        upB = hn::IfThenElse(take1, hn::IfThenElse(up1, one, zero), upB);
-        const auto take2 = hn::And(
-            hn::Not(hn::Eq(d2, zero)),
-            hn::Or(hn::Lt(axis, zero), hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
-                                              hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
-        axis = hn::IfThenElse(take2, hn::Set(d, 2.0), axis);
+        dB2 = hn::IfThenElse(take1, square1_, dB2);
+        const auto take2 = hn::AndNot(
+            flat2_, hn::Or(unset, hn::Lt(hn::Mul(hn::Mul(num2, d2), dB2),
+                                         hn::Mul(hn::Mul(numB, dB), square2_))));
+        unset = hn::AndNot(take2, unset);
+        face = hn::IfThenElse(take2, face2_, face);
         numB = hn::IfThenElse(take2, num2, numB);
         dB = hn::IfThenElse(take2, d2, dB);
-        upB = hn::IfThenElse(take2, hn::IfThenElse(up2, one, zero), upB);
         const auto tt = hn::Div(numB, dB);
         along_ = hn::IfThenElse(moving, tt, along_);
         const auto p0 = hn::Add(hn::Mul(d0, tt), o0);
         const auto p1 = hn::Add(hn::Mul(d1, tt), o1);
         const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
-        const auto face = hn::Add(hn::Mul(hn::Set(d, 3.0), upB), axis);
 
         // One exit face at a time: lanes leaving the domain through it end
         // there, a miss that keeps its last leaf and t; the others take the
         // face's remembered leaf where the exit point passes every comparison
         // the descent would make (low < p, p <= high).
         auto leafV = leafV_;
-        auto stepped = hn::Lt(zero, zero);
         HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
         hn::Store(face, d, faceOf);
-        auto remaining = hn::And(moving, hn::Ge(axis, zero));
+        // A zero direction leaves by no face: a miss, as at the domain's
+        // boundary.
+        const auto stuck = hn::And(moving, unset);
+        missed_ = hn::Or(missed_, stuck);
+        active_ = hn::AndNot(stuck, active_);
+        auto stepped = stuck;
+        auto remaining = hn::AndNot(unset, moving);
         while (!hn::AllFalse(d, remaining)) {
             const int f = static_cast<int>(faceOf[hn::FindKnownFirstTrue(d, remaining)]);
             const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, static_cast<double>(f))));
@@ -231,33 +212,65 @@ public:
         }
         uint8_t slowBytes[8] = {};
         hn::StoreMaskBits(d, slow, slowBytes);
-        HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], faceLane[PacketWalk::MAX_WIDTH],
-            p[3][PacketWalk::MAX_WIDTH];
-        hn::Store(axis, d, axisLane);
-        hn::Store(face, d, faceLane);
+        HWY_ALIGN double p[3][PacketWalk::MAX_WIDTH];
         hn::Store(p0, d, p[0]);
         hn::Store(p1, d, p[1]);
         hn::Store(p2, d, p[2]);
         hn::Store(leafV, d, leafOf_);
-        unsigned ended = 0;
         for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
             const int i = __builtin_ctz(bits);
-            if (axisLane[i] < 0.0) {
-                // A zero direction leaves by no face: a miss, as at the
-                // domain's boundary.
-                ended |= 1u << i;
-                continue;
-            }
             const double point[3] = {p[0][i], p[1][i], p[2][i]};
-            leafOf_[i] = walk.enter(currentLeaf, static_cast<int>(faceLane[i]), point, predictions);
+            leafOf_[i] = walk.enter(currentLeaf, static_cast<int>(faceOf[i]), point, predictions);
         }
         leafV_ = hn::Load(d, leafOf_);
-        if (ended != 0) {
-            const uint8_t endedBytes[8] = {static_cast<uint8_t>(ended)};
-            const auto out = hn::LoadMaskBits(d, endedBytes);
-            missed_ = hn::Or(missed_, out);
-            active_ = hn::AndNot(out, active_);
+    }
+
+    // The spheres of leaf l that the lanes of group have not yet tested, in
+    // the leaf's order: the nearest hit so far, and its point.
+    HWY_INLINE void intersect(const FastWalk& walk, const FastWalk::Leaf& l, hn::Mask<D> group) {
+        const D d;
+        const DU du;
+        const auto zero = hn::Zero(d);
+        auto find = hn::Set(d, -1.0);
+        auto t = t_;
+        auto tested = tested_;
+        const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
+        for (int j = 0; j < l.obstacleCount; ++j) {
+            const int s = list[j];
+            const auto bit = hn::Set(du, std::uint64_t{1} << s);
+            const auto fresh =
+                hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))), group);
+            if (hn::AllFalse(d, fresh)) {
+                continue;
+            }
+            tested = hn::IfThenElse(hn::RebindMask(du, fresh), hn::Or(tested, bit), tested);
+            const FastWalk::Sphere& sphere = walk.sphere(s);
+            const auto e0 = hn::Sub(o0_, hn::Set(d, sphere.centre[0]));
+            const auto e1 = hn::Sub(o1_, hn::Set(d, sphere.centre[1]));
+            const auto e2 = hn::Sub(o2_, hn::Set(d, sphere.centre[2]));
+            const auto b =
+                hn::Add(hn::Add(hn::Mul(e0, d0_), hn::Mul(e1, d1_)), hn::Mul(e2, d2_));
+            const auto k =
+                hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
+                        hn::Set(d, sphere.radiusSquared));
+            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a_, k));
+            // "Not less than" keeps NaN a hit, as the scalar !(disc < 0) does.
+            const auto solved = hn::And(fresh, hn::Not(hn::Lt(disc, zero)));
+            if (hn::AllFalse(d, solved)) {
+                continue;
+            }
+            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a_);
+            const auto take = hn::And(solved, hn::And(hn::Gt(u, zero), hn::Lt(u, t)));
+            t = hn::IfThenElse(take, u, t);
+            find = hn::IfThenElse(take, hn::Set(d, static_cast<double>(s)), find);
         }
+        t_ = t;
+        tested_ = tested;
+        const auto found = hn::Ge(find, zero);
+        best_ = hn::IfThenElse(found, find, best_);
+        h0_ = hn::IfThenElse(found, hn::Add(o0_, hn::Mul(t, d0_)), h0_);
+        h1_ = hn::IfThenElse(found, hn::Add(o1_, hn::Mul(t, d1_)), h1_);
+        h2_ = hn::IfThenElse(found, hn::Add(o2_, hn::Mul(t, d2_)), h2_);
     }
 
     void finish(FastWalk::Hit* hits) const {
@@ -276,6 +289,11 @@ public:
 private:
     int count_;
     V o0_, o1_, o2_, d0_, d1_, d2_, a_;
+    // Per axis: whether the direction is zero there ("equal to zero", so
+    // that NaN counts as non-zero), whether it points up, the face ahead and
+    // the direction's square.
+    M flat0_, flat1_, flat2_, up0_, up1_, up2_;
+    V face0_, face1_, face2_, square0_, square1_, square2_;
     V t_, best_, leaves_, h0_, h1_, h2_;
     hn::Vec<DU> tested_;
     // How far along its ray each lane has come: the distance to the face it
