@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "kelvo/JitterJump.h"
 #include "kelvo/PacketWalk.h"
@@ -37,6 +40,27 @@ const char* FastTracer::instructionSet() {
     return PacketWalk::instructionSet();
 #else
     return "scalar";
+#endif
+}
+
+std::uint32_t FastTracer::packColour(const vell::Colour& colour) {
+#if defined(__SSE2__)
+    auto channel = [](float c) -> std::uint32_t {
+        const float t = c * 255.0f;
+        if (!(t > 0.0f)) {
+            return 0;  // negative, zero and NaN
+        }
+        // From 255 up every rounding mode gives 255 or more: full.
+        if (!(t < 255.0f)) {
+            return 255;
+        }
+        // Below, the conversion rounds in the current mode to the integer
+        // that nearbyint gives, which is at most 255.
+        return static_cast<std::uint32_t>(_mm_cvtss_si32(_mm_set_ss(t)));
+    };
+    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
+#else
+    return RayTracer::packColour(colour);
 #endif
 }
 
@@ -83,7 +107,7 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
             }
             vell::Colour colour;
             trace(ray, colour, TRACE_DEPTH, scratch, counts);
-            *pixels++ = RayTracer::packColour(colour);
+            *pixels++ = packColour(colour);
         }
     }
 }
@@ -220,7 +244,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
-                *pixels++ = RayTracer::packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
+                *pixels++ = packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);
@@ -283,6 +307,9 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
         scratch.queries.clear();
         scratch.rays.clear();
         scratch.starts.clear();
+        scratch.shadowQueries.clear();
+        scratch.shadowRays.clear();
+        scratch.shadowStarts.clear();
         for (std::size_t i = 0; i < wave.size(); ++i) {
             PathEntry& e = wave[i];
             e.child = -1;
@@ -317,13 +344,22 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
                         state.push_back(LIGHT_AWAY);
                         continue;
                     }
-                    scratch.queries.push_back({false, static_cast<int>(state.size())});
+                    scratch.shadowQueries.push_back({false, static_cast<int>(state.size())});
                     state.push_back(LIGHT_PENDING);
-                    scratch.rays.push_back({e.point, l});
-                    scratch.starts.push_back(start);
+                    scratch.shadowRays.push_back({e.point, l});
+                    scratch.shadowStarts.push_back(start);
                 }
             }
         }
+        // Mirrored rays first, then shadow rays: neighbours in a packet then
+        // mostly run the same way through the same leaves. The order of the
+        // queries changes no answer.
+        scratch.queries.insert(scratch.queries.end(), scratch.shadowQueries.begin(),
+                               scratch.shadowQueries.end());
+        scratch.rays.insert(scratch.rays.end(), scratch.shadowRays.begin(),
+                            scratch.shadowRays.end());
+        scratch.starts.insert(scratch.starts.end(), scratch.shadowStarts.begin(),
+                              scratch.shadowStarts.end());
         const std::size_t batch = scratch.queries.size();
         if (batch == 0) {
             break;

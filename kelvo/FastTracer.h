@@ -64,6 +64,11 @@ public:
         std::vector<std::vector<PathEntry>> waves;
         std::vector<std::vector<signed char>> lightStates;
         std::vector<Query> queries;
+        // A wave's shadow rays, gathered apart and walked after its mirrored
+        // rays.
+        std::vector<Query> shadowQueries;
+        std::vector<Ray> shadowRays;
+        std::vector<int> shadowStarts;
     };
 
     explicit FastTracer(const World& world);
@@ -93,6 +98,9 @@ public:
     // The colour of one ray as World::trace gives it, and its distance.
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
+
+    // RayTracer::packColour to the bit, without its library call per channel.
+    static std::uint32_t packColour(const vell::Colour& colour);
 
     // The vector instruction set the primary rays run on.
     static const char* instructionSet();

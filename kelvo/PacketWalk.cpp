@@ -1,5 +1,6 @@
 #include "kelvo/PacketWalk.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -27,176 +28,285 @@ const char* InstructionSet() { return hwy::TargetName(HWY_TARGET); }
 // stand in; a group is examined with broadcast leaf data, then each of its
 // lanes either ends or steps on. The arithmetic is the scalar walk's, operation
 // for operation: separate multiplies and adds (no fused forms), the same
-// divisions, and predicates with the scalar NaN behaviour.
-void Packet(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-            FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    const D d;
-    const DU du;
-    const int n = static_cast<int>(hn::Lanes(d));
-    HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
-    for (int i = 0; i < count; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            lane[c][i] = rays[i].origin[c];
-            lane[3 + c][i] = rays[i].direction[c];
-        }
-    }
-    // Lanes beyond count repeat ray 0 so that they compute harmless values.
-    for (int i = count; i < n; ++i) {
-        for (int c = 0; c < 6; ++c) {
-            lane[c][i] = lane[c][0];
-        }
-    }
-    const auto o0 = hn::Load(d, lane[0]), o1 = hn::Load(d, lane[1]), o2 = hn::Load(d, lane[2]);
-    const auto d0 = hn::Load(d, lane[3]), d1 = hn::Load(d, lane[4]), d2 = hn::Load(d, lane[5]);
-    const auto zero = hn::Zero(d);
-    const auto one = hn::Set(d, 1.0);
-    const auto none = hn::Set(d, -1.0);
-    const auto a = hn::Add(hn::Add(hn::Mul(d0, d0), hn::Mul(d1, d1)), hn::Mul(d2, d2));
+// divisions, and predicates with the scalar NaN behaviour. The step to the next
+// leaf stays in the lanes while the remembered leaf of the exit face holds;
+// a lane whose prediction fails takes the scalar step.
+class Packet {
+public:
+    using V = hn::Vec<D>;
+    using M = hn::Mask<D>;
 
-    auto t = hn::Set(d, NO_HIT_DISTANCE);
-    auto best = none;
-    auto leaves = zero;
-    auto h0 = zero, h1 = zero, h2 = zero;
-    auto tested = hn::Zero(du);
-    int leafOf[PacketWalk::MAX_WIDTH];
-    HWY_ALIGN double leafLane[PacketWalk::MAX_WIDTH] = {};
-    for (int i = 0; i < count; ++i) {
-        leafOf[i] = startLeaves[i];
-    }
-    unsigned active = (1u << count) - 1u;
-
-    // Masks to lane bits and back.
-    auto bitsOf = [&](auto mask) {
-        uint8_t bytes[8] = {};
-        hn::StoreMaskBits(d, mask, bytes);
-        return static_cast<unsigned>(bytes[0]);
-    };
-
-    while (active != 0) {
-        const int first = __builtin_ctz(active);
-        const int current = leafOf[first];
-        unsigned groupBits = 0;
+    Packet(const Ray* rays, const int* startLeaves, int count) : count_(count) {
+        const D d;
+        const int n = static_cast<int>(hn::Lanes(d));
+        HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
         for (int i = 0; i < count; ++i) {
-            leafLane[i] = (active >> i & 1u) && leafOf[i] == current ? 1.0 : 0.0;
-            groupBits |= (leafLane[i] != 0.0 ? 1u : 0u) << i;
+            for (int c = 0; c < 3; ++c) {
+                lane[c][i] = rays[i].origin[c];
+                lane[3 + c][i] = rays[i].direction[c];
+            }
+            leafOf_[i] = startLeaves[i];
         }
-        const auto group = hn::Eq(hn::Load(d, leafLane), one);
-        const FastWalk::Leaf& l = walk.leaf(current);
+        // Lanes beyond count repeat ray 0 so that they compute harmless
+        // values; they are never active.
+        for (int i = count; i < n; ++i) {
+            for (int c = 0; c < 6; ++c) {
+                lane[c][i] = lane[c][0];
+            }
+            leafOf_[i] = -1.0;
+        }
+        o0_ = hn::Load(d, lane[0]);
+        o1_ = hn::Load(d, lane[1]);
+        o2_ = hn::Load(d, lane[2]);
+        d0_ = hn::Load(d, lane[3]);
+        d1_ = hn::Load(d, lane[4]);
+        d2_ = hn::Load(d, lane[5]);
+        a_ = hn::Add(hn::Add(hn::Mul(d0_, d0_), hn::Mul(d1_, d1_)), hn::Mul(d2_, d2_));
+        const auto zero = hn::Zero(d);
+        const auto three = hn::Set(d, 3.0);
+        flat0_ = hn::Eq(d0_, zero);
+        flat1_ = hn::Eq(d1_, zero);
+        flat2_ = hn::Eq(d2_, zero);
+        up0_ = hn::Gt(d0_, zero);
+        up1_ = hn::Gt(d1_, zero);
+        up2_ = hn::Gt(d2_, zero);
+        face0_ = hn::IfThenElseZero(up0_, three);
+        face1_ = hn::Add(hn::IfThenElseZero(up1_, three), hn::Set(d, 1.0));
+        face2_ = hn::Add(hn::IfThenElseZero(up2_, three), hn::Set(d, 2.0));
+        square0_ = hn::Mul(d0_, d0_);
+        square1_ = hn::Mul(d1_, d1_);
+        square2_ = hn::Mul(d2_, d2_);
+        t_ = hn::Set(d, NO_HIT_DISTANCE);
+        best_ = hn::Set(d, -1.0);
+        leaves_ = zero;
+        h0_ = h1_ = h2_ = zero;
+        along_ = zero;
+        tested_ = hn::Zero(DU());
+        leafV_ = hn::Load(d, leafOf_);
+        active_ = hn::FirstN(d, static_cast<std::size_t>(count));
+        missed_ = hn::Lt(zero, zero);
+    }
 
-        auto find = none;
+    bool live() const { return !hn::AllFalse(D(), active_); }
+
+    // Examines the leaf of the first active lane for every lane standing in
+    // it: its spheres, then for the lanes that do not end there the step on.
+    HWY_INLINE void step(const FastWalk& walk, FastWalk::Prediction* predictions) {
+        const D d;
+        const auto zero = hn::Zero(d);
+        const auto one = hn::Set(d, 1.0);
+        const auto o0 = o0_, o1 = o1_, o2 = o2_, d0 = d0_, d1 = d1_, d2 = d2_;
+
+        double current = leafOf_[hn::FindKnownFirstTrue(d, active_)];
+        auto group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
+        if (!hn::AllFalse(d, hn::AndNot(group, active_))) {
+            // The lanes are in several leaves: those furthest behind go first,
+            // so that the others may catch up with them in a leaf they share
+            // (fewer steps; any order gives the same answers).
+            const auto behind = hn::IfThenElse(active_, along_, hn::Set(d, HUGE_VAL));
+            const auto last = hn::And(active_, hn::Eq(along_, hn::MinOfLanes(d, behind)));
+            if (!hn::AllFalse(d, last)) {  // else NaN distances: keep the first
+                current = leafOf_[hn::FindKnownFirstTrue(d, last)];
+                group = hn::And(active_, hn::Eq(leafV_, hn::Set(d, current)));
+            }
+        }
+        const int currentLeaf = static_cast<int>(current);
+        const FastWalk::Leaf& l = walk.leaf(currentLeaf);
+
+        if (l.obstacleCount > 0) {
+            intersect(walk, l, group);
+        }
+        // Closed containment: a point on a face belongs to the leaf.
+        auto inside = hn::And(group, hn::Ge(best_, zero));
+        if (!hn::AllFalse(d, inside)) {
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0_)));
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1_)));
+            inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1_)));
+            inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2_)));
+        }
+        // Lanes that end here keep this leaf and their t.
+        active_ = hn::AndNot(inside, active_);
+        const auto moving = hn::AndNot(inside, group);
+        if (hn::AllFalse(d, moving)) {
+            return;
+        }
+        leaves_ = hn::IfThenElse(moving, hn::Add(leaves_, one), leaves_);
+
+        // The exit face: per axis the face ahead, then the sequential choice
+        // of the smallest t without dividing (ties keep the lower axis). The
+        // squares of the direction are the per-ray products the scalar step
+        // forms each time, to the bit.
+        const auto num0 = hn::Sub(hn::IfThenElse(up0_, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
+        const auto num1 = hn::Sub(hn::IfThenElse(up1_, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
+        const auto num2 = hn::Sub(hn::IfThenElse(up2_, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
+        auto unset = flat0_;
+        auto face = face0_;
+        auto numB = num0;
+        auto dB = d0;
+        auto dB2 = square0_;
+        const auto take1 = hn::AndNot(
+            flat1_, hn::Or(unset, hn::Lt(hn::Mul(hn::Mul(num1, d1), dB2),
+                                         hn::Mul(hn::Mul(numB, dB), square1_))));
+        unset = hn::AndNot(take1, unset);
+        face = hn::IfThenElse(take1, face1_, face);
+        numB = hn::IfThenElse(take1, num1, numB);
+        dB = hn::IfThenElse(take1, d1, dB);
+        dB2 = hn::IfThenElse(take1, square1_, dB2);
+        const auto take2 = hn::AndNot(
+            flat2_, hn::Or(unset, hn::Lt(hn::Mul(hn::Mul(num2, d2), dB2),
+                                         hn::Mul(hn::Mul(numB, dB), square2_))));
+        unset = hn::AndNot(take2, unset);
+        face = hn::IfThenElse(take2, face2_, face);
+        numB = hn::IfThenElse(take2, num2, numB);
+        dB = hn::IfThenElse(take2, d2, dB);
+        const auto tt = hn::Div(numB, dB);
+        along_ = hn::IfThenElse(moving, tt, along_);
+        const auto p0 = hn::Add(hn::Mul(d0, tt), o0);
+        const auto p1 = hn::Add(hn::Mul(d1, tt), o1);
+        const auto p2 = hn::Add(hn::Mul(d2, tt), o2);
+
+        // One exit face at a time: lanes leaving the domain through it end
+        // there, a miss that keeps its last leaf and t; the others take the
+        // face's remembered leaf where the exit point passes every comparison
+        // the descent would make (low < p, p <= high).
+        auto leafV = leafV_;
+        HWY_ALIGN double faceOf[PacketWalk::MAX_WIDTH];
+        hn::Store(face, d, faceOf);
+        // A zero direction leaves by no face: a miss, as at the domain's
+        // boundary.
+        const auto stuck = hn::And(moving, unset);
+        missed_ = hn::Or(missed_, stuck);
+        active_ = hn::AndNot(stuck, active_);
+        auto stepped = stuck;
+        auto remaining = hn::AndNot(unset, moving);
+        while (!hn::AllFalse(d, remaining)) {
+            const int f = static_cast<int>(faceOf[hn::FindKnownFirstTrue(d, remaining)]);
+            const auto same = hn::And(remaining, hn::Eq(face, hn::Set(d, static_cast<double>(f))));
+            remaining = hn::AndNot(same, remaining);
+            if (l.entry[f] < 0) {
+                missed_ = hn::Or(missed_, same);
+                active_ = hn::AndNot(same, active_);
+                stepped = hn::Or(stepped, same);
+                continue;
+            }
+            if (predictions == nullptr || predictions[currentLeaf * 6 + f].leaf < 0) {
+                continue;
+            }
+            const FastWalk::Prediction& guess = predictions[currentLeaf * 6 + f];
+            auto pass = hn::And(same, hn::Lt(hn::Set(d, guess.low[0]), p0));
+            pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[1]), p1));
+            pass = hn::And(pass, hn::Lt(hn::Set(d, guess.low[2]), p2));
+            pass = hn::And(pass, hn::Le(p0, hn::Set(d, guess.high[0])));
+            pass = hn::And(pass, hn::Le(p1, hn::Set(d, guess.high[1])));
+            pass = hn::And(pass, hn::Le(p2, hn::Set(d, guess.high[2])));
+            leafV = hn::IfThenElse(pass, hn::Set(d, static_cast<double>(guess.leaf)), leafV);
+            stepped = hn::Or(stepped, pass);
+        }
+        const auto slow = hn::AndNot(stepped, moving);
+        if (HWY_LIKELY(hn::AllFalse(d, slow))) {
+            leafV_ = leafV;
+            hn::Store(leafV, d, leafOf_);
+            return;
+        }
+        uint8_t slowBytes[8] = {};
+        hn::StoreMaskBits(d, slow, slowBytes);
+        HWY_ALIGN double p[3][PacketWalk::MAX_WIDTH];
+        hn::Store(p0, d, p[0]);
+        hn::Store(p1, d, p[1]);
+        hn::Store(p2, d, p[2]);
+        hn::Store(leafV, d, leafOf_);
+        for (unsigned bits = slowBytes[0]; bits != 0; bits &= bits - 1) {
+            const int i = __builtin_ctz(bits);
+            const double point[3] = {p[0][i], p[1][i], p[2][i]};
+            leafOf_[i] = walk.enter(currentLeaf, static_cast<int>(faceOf[i]), point, predictions);
+        }
+        leafV_ = hn::Load(d, leafOf_);
+    }
+
+    // The spheres of leaf l that the lanes of group have not yet tested, in
+    // the leaf's order: the nearest hit so far, and its point.
+    HWY_INLINE void intersect(const FastWalk& walk, const FastWalk::Leaf& l, hn::Mask<D> group) {
+        const D d;
+        const DU du;
+        const auto zero = hn::Zero(d);
+        auto find = hn::Set(d, -1.0);
+        auto t = t_;
+        auto tested = tested_;
         const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
         for (int j = 0; j < l.obstacleCount; ++j) {
             const int s = list[j];
             const auto bit = hn::Set(du, std::uint64_t{1} << s);
-            const auto fresh = hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))),
-                                       group);
+            const auto fresh =
+                hn::And(hn::RebindMask(d, hn::Eq(hn::And(tested, bit), hn::Zero(du))), group);
             if (hn::AllFalse(d, fresh)) {
                 continue;
             }
             tested = hn::IfThenElse(hn::RebindMask(du, fresh), hn::Or(tested, bit), tested);
             const FastWalk::Sphere& sphere = walk.sphere(s);
-            const auto e0 = hn::Sub(o0, hn::Set(d, sphere.centre[0]));
-            const auto e1 = hn::Sub(o1, hn::Set(d, sphere.centre[1]));
-            const auto e2 = hn::Sub(o2, hn::Set(d, sphere.centre[2]));
-            const auto b = hn::Add(hn::Add(hn::Mul(e0, d0), hn::Mul(e1, d1)), hn::Mul(e2, d2));
-            const auto k = hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
-                                   hn::Set(d, sphere.radiusSquared));
-            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a, k));
+            const auto e0 = hn::Sub(o0_, hn::Set(d, sphere.centre[0]));
+            const auto e1 = hn::Sub(o1_, hn::Set(d, sphere.centre[1]));
+            const auto e2 = hn::Sub(o2_, hn::Set(d, sphere.centre[2]));
+            const auto b =
+                hn::Add(hn::Add(hn::Mul(e0, d0_), hn::Mul(e1, d1_)), hn::Mul(e2, d2_));
+            const auto k =
+                hn::Sub(hn::Add(hn::Add(hn::Mul(e0, e0), hn::Mul(e1, e1)), hn::Mul(e2, e2)),
+                        hn::Set(d, sphere.radiusSquared));
+            const auto disc = hn::Sub(hn::Mul(b, b), hn::Mul(a_, k));
             // "Not less than" keeps NaN a hit, as the scalar !(disc < 0) does.
             const auto solved = hn::And(fresh, hn::Not(hn::Lt(disc, zero)));
             if (hn::AllFalse(d, solved)) {
                 continue;
             }
-            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a);
+            const auto u = hn::Div(hn::Neg(hn::Add(b, hn::Sqrt(disc))), a_);
             const auto take = hn::And(solved, hn::And(hn::Gt(u, zero), hn::Lt(u, t)));
             t = hn::IfThenElse(take, u, t);
             find = hn::IfThenElse(take, hn::Set(d, static_cast<double>(s)), find);
         }
+        t_ = t;
+        tested_ = tested;
         const auto found = hn::Ge(find, zero);
-        best = hn::IfThenElse(found, find, best);
-        h0 = hn::IfThenElse(found, hn::Add(o0, hn::Mul(t, d0)), h0);
-        h1 = hn::IfThenElse(found, hn::Add(o1, hn::Mul(t, d1)), h1);
-        h2 = hn::IfThenElse(found, hn::Add(o2, hn::Mul(t, d2)), h2);
-        // Closed containment: a point on a face belongs to the leaf.
-        auto inside = hn::Ge(best, zero);
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[0]), h0)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[1]), h1)));
-        inside = hn::And(inside, hn::Not(hn::Gt(hn::Set(d, l.bound[2]), h2)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[3]), h0)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[4]), h1)));
-        inside = hn::And(inside, hn::Not(hn::Lt(hn::Set(d, l.bound[5]), h2)));
-        const unsigned doneBits = bitsOf(inside) & groupBits;
-        const unsigned movingBits = groupBits & ~doneBits;
-        leaves = hn::IfThenElse(hn::AndNot(inside, group), hn::Add(leaves, one), leaves);
+        best_ = hn::IfThenElse(found, find, best_);
+        h0_ = hn::IfThenElse(found, hn::Add(o0_, hn::Mul(t, d0_)), h0_);
+        h1_ = hn::IfThenElse(found, hn::Add(o1_, hn::Mul(t, d1_)), h1_);
+        h2_ = hn::IfThenElse(found, hn::Add(o2_, hn::Mul(t, d2_)), h2_);
+    }
 
+    void finish(FastWalk::Hit* hits) const {
+        const D d;
         HWY_ALIGN double tLane[PacketWalk::MAX_WIDTH], bestLane[PacketWalk::MAX_WIDTH],
             leavesLane[PacketWalk::MAX_WIDTH];
-        hn::Store(t, d, tLane);
-        hn::Store(best, d, bestLane);
-        hn::Store(leaves, d, leavesLane);
-        for (unsigned bits = doneBits; bits != 0; bits &= bits - 1) {
-            const int i = __builtin_ctz(bits);
+        hn::Store(t_, d, tLane);
+        hn::Store(hn::IfThenElse(missed_, hn::Set(d, -1.0), best_), d, bestLane);
+        hn::Store(leaves_, d, leavesLane);
+        for (int i = 0; i < count_; ++i) {
             hits[i] = {static_cast<int>(bestLane[i]), tLane[i], static_cast<int>(leavesLane[i]),
-                       current, 0};
-        }
-        active &= ~doneBits;
-        if (movingBits == 0) {
-            continue;
-        }
-
-        // The exit face: per axis the face ahead, then the sequential choice
-        // of the smallest t without dividing (ties keep the lower axis).
-        const auto up0 = hn::Gt(d0, zero), up1 = hn::Gt(d1, zero), up2 = hn::Gt(d2, zero);
-        const auto num0 = hn::Sub(hn::IfThenElse(up0, hn::Set(d, l.face[3]), hn::Set(d, l.face[0])), o0);
-        const auto num1 = hn::Sub(hn::IfThenElse(up1, hn::Set(d, l.face[4]), hn::Set(d, l.face[1])), o1);
-        const auto num2 = hn::Sub(hn::IfThenElse(up2, hn::Set(d, l.face[5]), hn::Set(d, l.face[2])), o2);
-        // d != 0 as "not equal to zero", so that NaN counts as non-zero.
-        const auto use0 = hn::Not(hn::Eq(d0, zero));
-        auto axis = hn::IfThenElse(use0, zero, none);
-        auto numB = num0;
-        auto dB = d0;
-        auto upB = hn::IfThenElse(up0, one, zero);
-        const auto use1 = hn::And(
-            hn::Not(hn::Eq(d1, zero)),
-            hn::Or(hn::Lt(axis, zero),
-                   hn::Lt(hn::Mul(hn::Mul(num1, d1), hn::Mul(dB, dB)),
-                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d1, d1)))));
-        axis = hn::IfThenElse(use1, one, axis);
-        numB = hn::IfThenElse(use1, num1, numB);
-        dB = hn::IfThenElse(use1, d1, dB);
-        upB = hn::IfThenElse(use1, hn::IfThenElse(up1, one, zero), upB);
-        const auto use2 = hn::And(
-            hn::Not(hn::Eq(d2, zero)),
-            hn::Or(hn::Lt(axis, zero),
-                   hn::Lt(hn::Mul(hn::Mul(num2, d2), hn::Mul(dB, dB)),
-                          hn::Mul(hn::Mul(numB, dB), hn::Mul(d2, d2)))));
-        axis = hn::IfThenElse(use2, hn::Set(d, 2.0), axis);
-        numB = hn::IfThenElse(use2, num2, numB);
-        dB = hn::IfThenElse(use2, d2, dB);
-        upB = hn::IfThenElse(use2, hn::IfThenElse(up2, one, zero), upB);
-        const auto tt = hn::Div(numB, dB);
-        HWY_ALIGN double axisLane[PacketWalk::MAX_WIDTH], upLane[PacketWalk::MAX_WIDTH],
-            p[3][PacketWalk::MAX_WIDTH];
-        hn::Store(axis, d, axisLane);
-        hn::Store(upB, d, upLane);
-        hn::Store(hn::Add(hn::Mul(d0, tt), o0), d, p[0]);
-        hn::Store(hn::Add(hn::Mul(d1, tt), o1), d, p[1]);
-        hn::Store(hn::Add(hn::Mul(d2, tt), o2), d, p[2]);
-        for (unsigned bits = movingBits; bits != 0; bits &= bits - 1) {
-            const int i = __builtin_ctz(bits);
-            const int b = static_cast<int>(axisLane[i]);
-            const int f = 3 * static_cast<int>(upLane[i]) + b;
-            if (b < 0 || l.entry[f] < 0) {
-                // Out of the domain: a miss that keeps its last leaf and t.
-                hits[i] = {-1, tLane[i], static_cast<int>(leavesLane[i]), current, 0};
-                active &= ~(1u << i);
-                continue;
-            }
-            const double point[3] = {p[0][i], p[1][i], p[2][i]};
-            leafOf[i] = walk.enter(current, f, point, predictions);
+                       static_cast<int>(leafOf_[i]), 0};
         }
     }
-}
+
+private:
+    int count_;
+    V o0_, o1_, o2_, d0_, d1_, d2_, a_;
+    // Per axis: whether the direction is zero there ("equal to zero", so
+    // that NaN counts as non-zero), whether it points up, the face ahead and
+    // the direction's square.
+    M flat0_, flat1_, flat2_, up0_, up1_, up2_;
+    V face0_, face1_, face2_, square0_, square1_, square2_;
+    V t_, best_, leaves_, h0_, h1_, h2_;
+    hn::Vec<DU> tested_;
+    // How far along its ray each lane has come: the distance to the face it
+    // last crossed.
+    V along_;
+    // The leaf each lane stands in, as a double (exact for any leaf index),
+    // in a vector and in memory.
+    V leafV_;
+    HWY_ALIGN double leafOf_[PacketWalk::MAX_WIDTH] = {};
+    M active_;
+    // Lanes that left the domain: misses whatever they found on the way.
+    M missed_;
+};
 
 // Camera::rayThrough per lane: the same products and sums in the same order
 // (the third axis times zero included, which keeps its NaN and signed-zero
@@ -241,10 +351,29 @@ void RaysThrough(const Camera& camera, const double* u, const double* v, int cou
 
 void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    // Two packets at a time, a step of one and a step of the other in turn:
+    // each step is a long chain of dependent work (the leaf, the exit
+    // division, the prediction), and the two chains overlap.
     const int n = Width();
-    for (int i = 0; i < count; i += n) {
-        Packet(walk, rays + i, startLeaves + i, count - i < n ? count - i : n, hits + i,
-               predictions);
+    for (int i = 0; i < count; i += 2 * n) {
+        const int first = count - i < n ? count - i : n;
+        const int second = count - i - first < n ? count - i - first : n;
+        Packet a(rays + i, startLeaves + i, first);
+        Packet b(rays + i + first, startLeaves + i + first, second);
+        for (;;) {
+            const bool liveA = a.live(), liveB = b.live();
+            if (liveA) {
+                a.step(walk, predictions);
+            }
+            if (liveB) {
+                b.step(walk, predictions);
+            }
+            if (!liveA && !liveB) {
+                break;
+            }
+        }
+        a.finish(hits + i);
+        b.finish(hits + i + first);
     }
 }
 

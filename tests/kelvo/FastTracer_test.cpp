@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cfenv>
+#include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -86,6 +90,46 @@ TEST(FastTracer, PicturesAreByteIdenticalToTheLiteralLoopAtEverySizeAndFrame) {
             EXPECT_EQ(pieces, whole);
         }
     }
+}
+
+// Random bit patterns (NaNs, infinities, subnormals, negatives included) and
+// every float near each rounding tie and near full, in every rounding mode.
+TEST(FastTracer, PacksEveryColourAsTheViewDoesInEveryRoundingMode) {
+    std::vector<float> values;
+    std::mt19937 random(11);
+    for (int i = 0; i < 200000; ++i) {
+        values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+    }
+    for (int k = 0; k <= 256; ++k) {
+        for (const float centre : {(k + 0.5f) / 255.0f, k / 255.0f}) {
+            float c = centre;
+            for (int i = 0; i < 40; ++i) {
+                c = std::nextafter(c, -1.0f);
+            }
+            for (int i = 0; i < 80; ++i) {
+                values.push_back(c);
+                c = std::nextafter(c, 2.0f);
+            }
+        }
+    }
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const float v : {0.0f, -0.0f, inf, -inf, std::numeric_limits<float>::denorm_min(),
+                          std::numeric_limits<float>::max(), 1.0f, 2.0f}) {
+        values.push_back(v);
+    }
+    const int previous = std::fegetround();
+    int mismatches = 0;
+    for (const int mode : {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            // Each value in every channel, beside its neighbours.
+            const vell::Colour c{values[i], values[(i + 1) % values.size()],
+                                 values[(i + 7) % values.size()]};
+            mismatches += FastTracer::packColour(c) != RayTracer::packColour(c);
+        }
+    }
+    std::fesetround(previous);
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(FastTracer, CountsTheRaysItWalks) {

@@ -8,6 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "tree_helpers.h"
+#include "walk_oracle.h"
+
 namespace kelvo {
 namespace {
 
@@ -66,6 +69,67 @@ TEST(PacketWalk, MakesEachCameraRayToTheBitOnEveryInstructionSet) {
     }
     PacketWalk::useAll();
     EXPECT_GT(checked, 6000);
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Rays that leave their leaf by no face (a zero direction, of either sign)
+// or by faces no comparison picks cleanly (infinite and NaN components), in
+// packets beside ordinary rays, so that lanes part and rejoin: every answer
+// the literal walk's, on every instruction set.
+TEST(PacketWalk, AnswersZeroAndNonFiniteDirectionsAsTheLiteralWalk) {
+    const World& world = testing::sharedScene().world;
+    const FastWalk walk(world);
+    ASSERT_TRUE(walk.usable());
+    std::vector<FastWalk::Prediction> predictions(walk.predictionSlots());
+    std::mt19937_64 random(4242);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double odd[] = {0.0, -0.0, inf, -inf, nan};
+    std::vector<Ray> rays;
+    for (int i = 0; i < 3000; ++i) {
+        const Vec3 origin{unit(random) * 8, unit(random) * 8, unit(random) * 8};
+        Vec3 direction{unit(random), unit(random), unit(random)};
+        switch (i % 4) {
+        case 0:  // no direction at all
+            direction = {odd[i / 4 % 2], odd[i / 8 % 2], odd[i / 16 % 2]};
+            break;
+        case 1:  // one odd component
+            direction[i / 4 % 3] = odd[i / 12 % 5];
+            break;
+        case 2:  // two odd components
+            direction[i / 4 % 3] = odd[i / 12 % 5];
+            direction[(i / 4 + 1) % 3] = odd[i / 60 % 5];
+            break;
+        default:  // ordinary
+            break;
+        }
+        rays.push_back({origin, direction});
+    }
+    std::vector<int> starts;
+    std::vector<testing::LiteralHit> literal;
+    for (const Ray& ray : rays) {
+        starts.push_back(walk.locate(ray.origin));
+        literal.push_back(testing::literalHit(world, ray));
+    }
+    int mismatches = 0, zeroDirections = 0;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        zeroDirections += rays[i].direction == Vec3{} && literal[i].leaves > 0;
+    }
+    std::vector<FastWalk::Hit> hits(rays.size());
+    for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+        PacketWalk::useOnly(set);
+        // Twice: with an empty table of predictions, then a filled one.
+        for (int round = 0; round < 2; ++round) {
+            PacketWalk::nearestHits(walk, rays.data(), starts.data(), static_cast<int>(rays.size()),
+                                    hits.data(), predictions.data());
+            for (std::size_t i = 0; i < rays.size(); ++i) {
+                mismatches += !testing::sameHit(walk, literal[i], hits[i]);
+            }
+        }
+    }
+    PacketWalk::useAll();
+    EXPECT_GT(zeroDirections, 100);
     EXPECT_EQ(mismatches, 0);
 }
 
