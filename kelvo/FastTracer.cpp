@@ -113,7 +113,8 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
 }
 
 void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double pixelHeight,
-                              int x0, int y, int count, std::uint32_t& state, Ray* rays) const {
+                              int x0, int y, int count, std::uint32_t& state,
+                              RayBatch& rays) const {
     // The generator's states for the chunk, each straight from the chunk's
     // start (the map raised to the k-th power, tabled once): no pixel waits
     // for the one before it.
@@ -144,12 +145,19 @@ void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
     state = steps.multiplier[2 * count] * start + steps.increment[2 * count];
+    rays.reserve(CHUNK);
 #if defined(KELVO_PACKETS)
-    PacketWalk::raysThrough(observer, u, v, count, rays);
+    double* origin[3] = {rays.component[0].data(), rays.component[1].data(),
+                         rays.component[2].data()};
+    double* direction[3] = {rays.component[3].data(), rays.component[4].data(),
+                            rays.component[5].data()};
+    PacketWalk::raysThrough(observer, u, v, count, origin, direction);
 #else
     for (int i = 0; i < count; ++i) {
         const double point[2] = {u[i], v[i]};
-        observer.rayThrough(point, rays[i]);
+        Ray ray;
+        observer.rayThrough(point, ray);
+        rays.set(static_cast<std::size_t>(i), ray.origin, ray.direction, -1);
     }
 #endif
 }
@@ -160,26 +168,18 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
     // Chunks of a row as tracePackets makes them, so that the walk runs in
     // packets here too.
     FastWalk::Prediction* predictions = walk_.usable() ? predictionsOf(scratch) : nullptr;
-    scratch.rays.resize(CHUNK);
-    scratch.starts.resize(CHUNK);
     scratch.hits.resize(CHUNK);
     for (int y = firstRow; y < endRow; ++y) {
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
-            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays.data());
+            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays);
             if (walk_.usable()) {
-                for (int i = 0; i < n; ++i) {
-                    const Vec3& origin = scratch.rays[static_cast<std::size_t>(i)].origin;
-                    scratch.originLeaf = scratch.originLeaf >= 0
-                                             ? walk_.locateNear(scratch.originLeaf, origin)
-                                             : walk_.locate(origin);
-                    scratch.starts[static_cast<std::size_t>(i)] = scratch.originLeaf;
-                }
+                locateOrigins(scratch, n);
                 walkAll(scratch, n, predictions);
                 std::copy(scratch.hits.begin(), scratch.hits.begin() + n, hits);
             } else {
                 for (int i = 0; i < n; ++i) {
-                    hits[i] = literalHit(scratch.rays[static_cast<std::size_t>(i)]);
+                    hits[i] = literalHit(scratch.rays.ray(static_cast<std::size_t>(i)));
                 }
             }
             hits += n;
@@ -230,17 +230,11 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
             // The waves reuse these buffers for their secondary rays.
-            scratch.rays.resize(CHUNK);
-            scratch.starts.resize(CHUNK);
-            scratch.hits.resize(CHUNK);
-            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays.data());
-            for (int i = 0; i < n; ++i) {
-                const Vec3& origin = scratch.rays[i].origin;
-                scratch.originLeaf = scratch.originLeaf >= 0
-                                         ? walk_.locateNear(scratch.originLeaf, origin)
-                                         : walk_.locate(origin);
-                scratch.starts[i] = scratch.originLeaf;
+            if (scratch.hits.size() < static_cast<std::size_t>(CHUNK)) {
+                scratch.hits.resize(CHUNK);
             }
+            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays);
+            locateOrigins(scratch, n);
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
@@ -253,15 +247,28 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
     }
 }
 
+void FastTracer::locateOrigins(Scratch& scratch, int count) const {
+    RayBatch& rays = scratch.rays;
+    for (int i = 0; i < count; ++i) {
+        const Vec3 origin{rays.component[0][i], rays.component[1][i], rays.component[2][i]};
+        scratch.originLeaf = scratch.originLeaf >= 0 ? walk_.locateNear(scratch.originLeaf, origin)
+                                                     : walk_.locate(origin);
+        rays.starts[i] = scratch.originLeaf;
+    }
+}
+
 void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {
+    const RayBatch& rays = scratch.rays;
 #if defined(KELVO_PACKETS)
-    PacketWalk::nearestHits(walk_, scratch.rays.data(), scratch.starts.data(), count,
-                            scratch.hits.data(), predictions);
+    const PacketWalk::RayLanes lanes{
+        {rays.component[0].data(), rays.component[1].data(), rays.component[2].data()},
+        {rays.component[3].data(), rays.component[4].data(), rays.component[5].data()}};
+    PacketWalk::nearestHits(walk_, lanes, rays.starts.data(), count, scratch.hits.data(),
+                            predictions);
 #else
     for (int q = 0; q < count; ++q) {
-        scratch.hits[static_cast<std::size_t>(q)] =
-            walk_.nearestHit(scratch.rays[static_cast<std::size_t>(q)],
-                             scratch.starts[static_cast<std::size_t>(q)], predictions);
+        const std::size_t i = static_cast<std::size_t>(q);
+        scratch.hits[i] = walk_.nearestHit(rays.ray(i), rays.starts[i], predictions);
     }
 #endif
 }
@@ -281,6 +288,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     auto& waves = scratch.waves;
     auto& states = scratch.lightStates;
+    RayBatch& rays = scratch.rays;
     if (waves.size() < static_cast<std::size_t>(TRACE_DEPTH) + 1) {
         waves.resize(TRACE_DEPTH + 1);
         states.resize(TRACE_DEPTH + 1);
@@ -289,7 +297,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     first.resize(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         PathEntry& e = first[static_cast<std::size_t>(i)];
-        e.ray = scratch.rays[static_cast<std::size_t>(i)];
+        e.ray = rays.ray(static_cast<std::size_t>(i));
         e.hit = scratch.hits[static_cast<std::size_t>(i)];
         e.depth = TRACE_DEPTH;
         e.child = -1;
@@ -304,12 +312,15 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
         std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
         next.clear();
         state.clear();
-        scratch.queries.clear();
-        scratch.rays.clear();
-        scratch.starts.clear();
-        scratch.shadowQueries.clear();
-        scratch.shadowRays.clear();
-        scratch.shadowStarts.clear();
+        // Mirrored rays from the batch's start, shadow rays from past the
+        // most mirrored rays there can be; the shadow rays are then moved down
+        // to follow the mirrored ones. Mirrored rays first, then shadow rays:
+        // neighbours in a packet then mostly run the same way through the same
+        // leaves. The order of the queries changes no answer.
+        const std::size_t shadowBase = wave.size();
+        rays.reserve(wave.size() * (1 + lights_.size()));
+        scratch.shadowTargets.resize(wave.size() * lights_.size());
+        std::size_t shadows = 0;
         for (std::size_t i = 0; i < wave.size(); ++i) {
             PathEntry& e = wave[i];
             e.child = -1;
@@ -330,9 +341,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
                 mirror.ray = {e.point, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
                 mirror.depth = e.depth - 1;
                 e.child = static_cast<int>(next.size());
-                scratch.queries.push_back({true, e.child});
-                scratch.rays.push_back(mirror.ray);
-                scratch.starts.push_back(start);
+                rays.set(next.size(), mirror.ray.origin, mirror.ray.direction, start);
                 next.push_back(mirror);
             }
             e.firstLight = static_cast<int>(state.size());
@@ -344,43 +353,35 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
                         state.push_back(LIGHT_AWAY);
                         continue;
                     }
-                    scratch.shadowQueries.push_back({false, static_cast<int>(state.size())});
+                    scratch.shadowTargets[shadows] = static_cast<int>(state.size());
                     state.push_back(LIGHT_PENDING);
-                    scratch.shadowRays.push_back({e.point, l});
-                    scratch.shadowStarts.push_back(start);
+                    rays.set(shadowBase + shadows, e.point, l, start);
+                    ++shadows;
                 }
             }
         }
-        // Mirrored rays first, then shadow rays: neighbours in a packet then
-        // mostly run the same way through the same leaves. The order of the
-        // queries changes no answer.
-        scratch.queries.insert(scratch.queries.end(), scratch.shadowQueries.begin(),
-                               scratch.shadowQueries.end());
-        scratch.rays.insert(scratch.rays.end(), scratch.shadowRays.begin(),
-                            scratch.shadowRays.end());
-        scratch.starts.insert(scratch.starts.end(), scratch.shadowStarts.begin(),
-                              scratch.shadowStarts.end());
-        const std::size_t batch = scratch.queries.size();
+        const std::size_t mirrored = next.size();
+        rays.move(shadowBase, mirrored, shadows);
+        const std::size_t batch = mirrored + shadows;
         if (batch == 0) {
             break;
         }
-        scratch.hits.resize(batch);
+        if (scratch.hits.size() < batch) {
+            scratch.hits.resize(batch);
+        }
         walkAll(scratch, static_cast<int>(batch), predictions);
-        for (std::size_t q = 0; q < batch; ++q) {
-            const Query& query = scratch.queries[q];
-            const FastWalk::Hit& hit = scratch.hits[q];
-            if (query.mirrored) {
-                next[static_cast<std::size_t>(query.target)].hit = hit;
-                if (counts != nullptr) {
-                    ++counts->reflected;
-                }
-            } else {
-                const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;
-                state[static_cast<std::size_t>(query.target)] = blocked ? LIGHT_BLOCKED : LIGHT_REACHES;
-                if (counts != nullptr) {
-                    ++counts->shadow;
-                }
-            }
+        for (std::size_t q = 0; q < mirrored; ++q) {
+            next[q].hit = scratch.hits[q];
+        }
+        for (std::size_t j = 0; j < shadows; ++j) {
+            const FastWalk::Hit& hit = scratch.hits[mirrored + j];
+            const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;
+            state[static_cast<std::size_t>(scratch.shadowTargets[j])] =
+                blocked ? LIGHT_BLOCKED : LIGHT_REACHES;
+        }
+        if (counts != nullptr) {
+            counts->reflected += mirrored;
+            counts->shadow += shadows;
         }
         last = g + 1;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -38,11 +40,40 @@ private:
     };
     // What becomes of one light at one surface.
     enum LightState : signed char { LIGHT_AWAY, LIGHT_PENDING, LIGHT_BLOCKED, LIGHT_REACHES };
-    // A ray of a wave's batch: a mirrored ray (into the next wave) or a shadow
-    // ray (into a light state).
-    struct Query {
-        bool mirrored;
-        int target;
+    // Rays by component, as the packets load them, and each ray's start leaf.
+    struct RayBatch {
+        std::vector<double> component[6];  // origin x, y, z, then direction x, y, z
+        std::vector<int> starts;
+
+        // Room for at least n rays.
+        void reserve(std::size_t n) {
+            if (starts.size() < n) {
+                for (std::vector<double>& c : component) {
+                    c.resize(n);
+                }
+                starts.resize(n);
+            }
+        }
+        void set(std::size_t i, const Vec3& origin, const Vec3& direction, int start) {
+            component[0][i] = origin.x;
+            component[1][i] = origin.y;
+            component[2][i] = origin.z;
+            component[3][i] = direction.x;
+            component[4][i] = direction.y;
+            component[5][i] = direction.z;
+            starts[i] = start;
+        }
+        Ray ray(std::size_t i) const {
+            return {{component[0][i], component[1][i], component[2][i]},
+                    {component[3][i], component[4][i], component[5][i]}};
+        }
+        // The count rays from index from, moved down to index to.
+        void move(std::size_t from, std::size_t to, std::size_t count) {
+            for (std::vector<double>& c : component) {
+                std::copy(c.begin() + from, c.begin() + from + count, c.begin() + to);
+            }
+            std::copy(starts.begin() + from, starts.begin() + from + count, starts.begin() + to);
+        }
     };
 
 public:
@@ -55,20 +86,15 @@ public:
         std::vector<FastWalk::Prediction> predictions;
         // The leaf of the previous primary ray's origin.
         int originLeaf = -1;
-        // One chunk of a row's primary rays, their start leaves and hits.
-        std::vector<Ray> rays;
-        std::vector<int> starts;
+        // One chunk of a row's primary rays, or one wave's secondary rays,
+        // and their hits.
+        RayBatch rays;
         std::vector<FastWalk::Hit> hits;
-        // The waves of a chunk, generation by generation, and each wave's
-        // batch of secondary rays.
+        // The waves of a chunk, generation by generation.
         std::vector<std::vector<PathEntry>> waves;
         std::vector<std::vector<signed char>> lightStates;
-        std::vector<Query> queries;
-        // A wave's shadow rays, gathered apart and walked after its mirrored
-        // rays.
-        std::vector<Query> shadowQueries;
-        std::vector<Ray> shadowRays;
-        std::vector<int> shadowStarts;
+        // The light state each shadow ray of a wave answers.
+        std::vector<int> shadowTargets;
     };
 
     explicit FastTracer(const World& world);
@@ -113,7 +139,7 @@ private:
     // The view's rays for count pixels from (x0, y), the generator stepped
     // twice per pixel in pixel order.
     void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0,
-                     int y, int count, std::uint32_t& state, Ray* rays) const;
+                     int y, int count, std::uint32_t& state, RayBatch& rays) const;
     // The literal walk's answer, for worlds the flattened walk cannot take.
     FastWalk::Hit literalHit(const Ray& ray) const;
     // As World::shade, the origin's leaf already known.
@@ -130,6 +156,9 @@ private:
     // The secondary rays of a chunk's primaries, traced wave by wave in
     // packets, and every pixel's colour composed back to front.
     void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
+    // The start leaves of the first count of scratch's rays, each origin's
+    // leaf found from the previous one's.
+    void locateOrigins(Scratch& scratch, int count) const;
     // The queries of scratch's rays from their start leaves into its hits: in
     // packets where compiled in, else one by one.
     void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;

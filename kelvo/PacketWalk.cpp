@@ -1,6 +1,8 @@
 #include "kelvo/PacketWalk.h"
 
 #include <cmath>
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -36,31 +38,40 @@ public:
     using V = hn::Vec<D>;
     using M = hn::Mask<D>;
 
-    Packet(const Ray* rays, const int* startLeaves, int count) : count_(count) {
+    // Rays first to first + count of rays.
+    Packet(const PacketWalk::RayLanes& rays, int first, const int* startLeaves, int count)
+        : count_(count) {
         const D d;
         const int n = static_cast<int>(hn::Lanes(d));
-        HWY_ALIGN double lane[6][PacketWalk::MAX_WIDTH] = {};
-        for (int i = 0; i < count; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                lane[c][i] = rays[i].origin[c];
-                lane[3 + c][i] = rays[i].direction[c];
-            }
-            leafOf_[i] = startLeaves[i];
-        }
-        // Lanes beyond count repeat ray 0 so that they compute harmless
-        // values; they are never active.
-        for (int i = count; i < n; ++i) {
+        const double* source[6] = {rays.origin[0] + first,    rays.origin[1] + first,
+                                   rays.origin[2] + first,    rays.direction[0] + first,
+                                   rays.direction[1] + first, rays.direction[2] + first};
+        V lane[6];
+        if (count == n) {
             for (int c = 0; c < 6; ++c) {
-                lane[c][i] = lane[c][0];
+                lane[c] = hn::LoadU(d, source[c]);
             }
-            leafOf_[i] = -1.0;
+        } else {
+            // Lanes beyond count repeat the first ray (or are zero in an
+            // empty packet) so that they compute harmless values; they are
+            // never active.
+            HWY_ALIGN double part[PacketWalk::MAX_WIDTH];
+            for (int c = 0; c < 6; ++c) {
+                for (int i = 0; i < n; ++i) {
+                    part[i] = count == 0 ? 0.0 : source[c][i < count ? i : 0];
+                }
+                lane[c] = hn::Load(d, part);
+            }
         }
-        o0_ = hn::Load(d, lane[0]);
-        o1_ = hn::Load(d, lane[1]);
-        o2_ = hn::Load(d, lane[2]);
-        d0_ = hn::Load(d, lane[3]);
-        d1_ = hn::Load(d, lane[4]);
-        d2_ = hn::Load(d, lane[5]);
+        for (int i = 0; i < n; ++i) {
+            leafOf_[i] = i < count ? startLeaves[first + i] : -1.0;
+        }
+        o0_ = lane[0];
+        o1_ = lane[1];
+        o2_ = lane[2];
+        d0_ = lane[3];
+        d1_ = lane[4];
+        d2_ = lane[5];
         a_ = hn::Add(hn::Add(hn::Mul(d0_, d0_), hn::Mul(d1_, d1_)), hn::Mul(d2_, d2_));
         const auto zero = hn::Zero(d);
         const auto three = hn::Set(d, 3.0);
@@ -311,20 +322,27 @@ private:
 // Camera::rayThrough per lane: the same products and sums in the same order
 // (the third axis times zero included, which keeps its NaN and signed-zero
 // behaviour), one square root and one division per ray.
-void RaysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {
+void RaysThrough(const Camera& camera, const double* u, const double* v, int count,
+                 double* const origin[3], double* const direction[3]) {
     const D d;
     const int n = static_cast<int>(hn::Lanes(d));
     const auto zero = hn::Zero(d);
     HWY_ALIGN double uLane[PacketWalk::MAX_WIDTH], vLane[PacketWalk::MAX_WIDTH];
-    HWY_ALIGN double q[3][PacketWalk::MAX_WIDTH], dir[3][PacketWalk::MAX_WIDTH];
+    HWY_ALIGN double part[PacketWalk::MAX_WIDTH];
     for (int first = 0; first < count; first += n) {
         const int m = count - first < n ? count - first : n;
-        for (int i = 0; i < n; ++i) {
-            uLane[i] = u[first + (i < m ? i : 0)];
-            vLane[i] = v[first + (i < m ? i : 0)];
+        hn::Vec<D> uu, vv;
+        if (m == n) {
+            uu = hn::LoadU(d, u + first);
+            vv = hn::LoadU(d, v + first);
+        } else {
+            for (int i = 0; i < n; ++i) {
+                uLane[i] = u[first + (i < m ? i : 0)];
+                vLane[i] = v[first + (i < m ? i : 0)];
+            }
+            uu = hn::Load(d, uLane);
+            vv = hn::Load(d, vLane);
         }
-        const auto uu = hn::Load(d, uLane);
-        const auto vv = hn::Load(d, vLane);
         hn::Vec<D> qc[3], dc[3];
         for (int c = 0; c < 3; ++c) {
             const auto across =
@@ -338,19 +356,22 @@ void RaysThrough(const Camera& camera, const double* u, const double* v, int cou
             hn::Add(hn::Add(hn::Mul(dc[0], dc[0]), hn::Mul(dc[1], dc[1])), hn::Mul(dc[2], dc[2])));
         const auto scale = hn::Div(hn::Set(d, 1.0), length);
         for (int c = 0; c < 3; ++c) {
-            hn::Store(qc[c], d, q[c]);
-            hn::Store(hn::Mul(dc[c], scale), d, dir[c]);
-        }
-        for (int i = 0; i < m; ++i) {
-            Ray& ray = out[first + i];
-            ray.origin = {q[0][i], q[1][i], q[2][i]};
-            ray.direction = {dir[0][i], dir[1][i], dir[2][i]};
+            const auto dir = hn::Mul(dc[c], scale);
+            if (m == n) {
+                hn::StoreU(qc[c], d, origin[c] + first);
+                hn::StoreU(dir, d, direction[c] + first);
+            } else {
+                hn::Store(qc[c], d, part);
+                std::copy(part, part + m, origin[c] + first);
+                hn::Store(dir, d, part);
+                std::copy(part, part + m, direction[c] + first);
+            }
         }
     }
 }
 
-void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const int* startLeaves,
+                 int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     // Two packets at a time, a step of one and a step of the other in turn:
     // each step is a long chain of dependent work (the leaf, the exit
     // division, the prediction), and the two chains overlap.
@@ -358,8 +379,8 @@ void NearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, 
     for (int i = 0; i < count; i += 2 * n) {
         const int first = count - i < n ? count - i : n;
         const int second = count - i - first < n ? count - i - first : n;
-        Packet a(rays + i, startLeaves + i, first);
-        Packet b(rays + i + first, startLeaves + i + first, second);
+        Packet a(rays, i, startLeaves, first);
+        Packet b(rays, i + first, startLeaves, second);
         for (;;) {
             const bool liveA = a.live(), liveB = b.live();
             if (liveA) {
@@ -390,13 +411,46 @@ HWY_EXPORT(InstructionSet);
 
 namespace PacketWalk {
 
-void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions);
 }
 
+void raysThrough(const Camera& camera, const double* u, const double* v, int count,
+                 double* const origin[3], double* const direction[3]) {
+    HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, origin, direction);
+}
+
+void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    std::vector<double> lanes(static_cast<std::size_t>(count) * 6);
+    RayLanes split{};
+    for (int c = 0; c < 3; ++c) {
+        double* origin = lanes.data() + static_cast<std::ptrdiff_t>(c) * count;
+        double* direction = lanes.data() + static_cast<std::ptrdiff_t>(3 + c) * count;
+        for (int i = 0; i < count; ++i) {
+            origin[i] = rays[i].origin[c];
+            direction[i] = rays[i].direction[c];
+        }
+        split.origin[c] = origin;
+        split.direction[c] = direction;
+    }
+    nearestHits(walk, split, startLeaves, count, hits, predictions);
+}
+
 void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {
-    HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, out);
+    std::vector<double> lanes(static_cast<std::size_t>(count) * 6);
+    double* origin[3];
+    double* direction[3];
+    for (int c = 0; c < 3; ++c) {
+        origin[c] = lanes.data() + static_cast<std::ptrdiff_t>(c) * count;
+        direction[c] = lanes.data() + static_cast<std::ptrdiff_t>(3 + c) * count;
+    }
+    raysThrough(camera, u, v, count, origin, direction);
+    for (int i = 0; i < count; ++i) {
+        out[i] = {{origin[0][i], origin[1][i], origin[2][i]},
+                  {direction[0][i], direction[1][i], direction[2][i]}};
+    }
 }
 
 int width() { return HWY_DYNAMIC_DISPATCH(Width)(); }

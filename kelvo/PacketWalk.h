@@ -12,12 +12,25 @@ namespace kelvo {
 // available (KELVO_PACKETS); elsewhere the tracer walks ray by ray.
 namespace PacketWalk {
 
+// Rays with each component in its own array, as lanes load them: origin[c][i]
+// and direction[c][i] are component c of ray i.
+struct RayLanes {
+    const double* origin[3];
+    const double* direction[3];
+};
+
 // Queries count rays from their start leaves into hits, in packets of
 // width() lanes.
-void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);
 // The camera's rays through count image-plane points (u[i], v[i]), as
-// Camera::rayThrough makes them, to the bit, width() at a time.
+// Camera::rayThrough makes them, to the bit, component by component into
+// origin[c][i] and direction[c][i].
+void raysThrough(const Camera& camera, const double* u, const double* v, int count,
+                 double* const origin[3], double* const direction[3]);
+// The same two with whole rays.
+void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions);
 void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out);
 // Lanes per packet on the chosen instruction set (at most MAX_WIDTH).
 int width();
