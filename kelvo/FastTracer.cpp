@@ -249,12 +249,18 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
 
 void FastTracer::locateOrigins(Scratch& scratch, int count) const {
     RayBatch& rays = scratch.rays;
+#if defined(KELVO_PACKETS)
+    const double* origin[3] = {rays.component[0].data(), rays.component[1].data(),
+                               rays.component[2].data()};
+    PacketWalk::locateAll(walk_, origin, count, scratch.originLeaf, rays.starts.data());
+#else
     for (int i = 0; i < count; ++i) {
         const Vec3 origin{rays.component[0][i], rays.component[1][i], rays.component[2][i]};
         scratch.originLeaf = scratch.originLeaf >= 0 ? walk_.locateNear(scratch.originLeaf, origin)
                                                      : walk_.locate(origin);
         rays.starts[i] = scratch.originLeaf;
     }
+#endif
 }
 
 void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {

@@ -112,20 +112,6 @@ int FastWalk::descend(int node, const Vec3& point) const {
     return nodes_[node].high;
 }
 
-int FastWalk::locateNear(int leaf, const Vec3& point) const {
-    // From the root, the descent ends in the leaf exactly when the point passes
-    // the descent's own test at each of the leaf's six links: above every low
-    // face strictly, at or below every high face. NaN fails and descends.
-    const Leaf& l = leaves_[leaf];
-    const double p[3] = {point.x, point.y, point.z};
-    bool inside = true;
-    for (int a = 0; a < 3; ++a) {
-        inside &= l.bound[a] < p[a];
-        inside &= p[a] <= l.bound[3 + a];
-    }
-    return inside ? leaf : locate(point);
-}
-
 void FastWalk::predict(int entry, int leaf, Prediction& guess) const {
     // The descent from entry tests exactly the leaf's links inside entry's
     // subtree (the deepest link per side and axis is the tightest test).

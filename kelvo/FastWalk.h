@@ -90,7 +90,16 @@ public:
     // As locate, starting with a guess (the previous origin's leaf, or the leaf
     // that confirmed the hit a secondary ray starts from): the guess is kept
     // when the descent from the root would end there.
-    int locateNear(int leaf, const Vec3& point) const;
+    int locateNear(int leaf, const Vec3& point) const {
+        // From the root, the descent ends in the leaf exactly when the point
+        // passes the descent's own test at each of the leaf's six links: above
+        // every low face strictly, at or below every high face. NaN fails and
+        // descends.
+        const double* b = leaves_[leaf].bound;
+        const bool inside = (b[0] < point.x) & (b[1] < point.y) & (b[2] < point.z) &
+                            (point.x <= b[3]) & (point.y <= b[4]) & (point.z <= b[5]);
+        return inside ? leaf : locate(point);
+    }
 
     // The nearest-hit query from the leaf that contains the ray's origin.
     // predictions: leafCount() * 6 slots of the calling thread, or null.

@@ -370,6 +370,54 @@ void RaysThrough(const Camera& camera, const double* u, const double* v, int cou
     }
 }
 
+void LocateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
+               int* leaves) {
+    const D d;
+    const int n = static_cast<int>(hn::Lanes(d));
+    int i = 0;
+    if (guess >= 0) {
+        // Whole packets against the guess at once; a lane that fails takes
+        // the scalar test from the leaf before it.
+        for (; i + n <= count; i += n) {
+            const double* b = walk.leaf(guess).bound;
+            const auto p0 = hn::LoadU(d, point[0] + i);
+            const auto p1 = hn::LoadU(d, point[1] + i);
+            const auto p2 = hn::LoadU(d, point[2] + i);
+            auto inside = hn::Lt(hn::Set(d, b[0]), p0);
+            inside = hn::And(inside, hn::Lt(hn::Set(d, b[1]), p1));
+            inside = hn::And(inside, hn::Lt(hn::Set(d, b[2]), p2));
+            inside = hn::And(inside, hn::Le(p0, hn::Set(d, b[3])));
+            inside = hn::And(inside, hn::Le(p1, hn::Set(d, b[4])));
+            inside = hn::And(inside, hn::Le(p2, hn::Set(d, b[5])));
+            if (hn::AllTrue(d, inside)) {
+                for (int j = 0; j < n; ++j) {
+                    leaves[i + j] = guess;
+                }
+                continue;
+            }
+            // The lanes that passed stand in the leaf tested, whatever the
+            // failing ones find.
+            const int tested = guess;
+            uint8_t bits[8] = {};
+            hn::StoreMaskBits(d, inside, bits);
+            for (int j = 0; j < n; ++j) {
+                if ((bits[0] >> j & 1) != 0) {
+                    leaves[i + j] = tested;
+                    continue;
+                }
+                guess = walk.locateNear(guess, {point[0][i + j], point[1][i + j], point[2][i + j]});
+                leaves[i + j] = guess;
+            }
+            guess = leaves[i + n - 1];
+        }
+    }
+    for (; i < count; ++i) {
+        const Vec3 p{point[0][i], point[1][i], point[2][i]};
+        guess = guess >= 0 ? walk.locateNear(guess, p) : walk.locate(p);
+        leaves[i] = guess;
+    }
+}
+
 void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const int* startLeaves,
                  int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     // Two packets at a time, a step of one and a step of the other in turn:
@@ -406,6 +454,7 @@ HWY_AFTER_NAMESPACE();
 namespace kelvo {
 HWY_EXPORT(NearestHits);
 HWY_EXPORT(RaysThrough);
+HWY_EXPORT(LocateAll);
 HWY_EXPORT(Width);
 HWY_EXPORT(InstructionSet);
 
@@ -419,6 +468,11 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 void raysThrough(const Camera& camera, const double* u, const double* v, int count,
                  double* const origin[3], double* const direction[3]) {
     HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, origin, direction);
+}
+
+void locateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
+               int* leaves) {
+    HWY_DYNAMIC_DISPATCH(LocateAll)(walk, point, count, guess, leaves);
 }
 
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,

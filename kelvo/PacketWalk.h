@@ -28,6 +28,13 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 // origin[c][i] and direction[c][i].
 void raysThrough(const Camera& camera, const double* u, const double* v, int count,
                  double* const origin[3], double* const direction[3]);
+// The leaf locate reaches from each of count points (point[c][i] is component
+// c of point i) into leaves: the guess's leaf where the descent from the root
+// ends there, as FastWalk::locateNear tests it, else the leaf found from the
+// nearest such answer before. guess (a leaf, or -1 for none) becomes the last
+// point's leaf.
+void locateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
+               int* leaves);
 // The same two with whole rays.
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);

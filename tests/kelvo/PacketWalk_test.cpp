@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -130,6 +131,83 @@ TEST(PacketWalk, AnswersZeroAndNonFiniteDirectionsAsTheLiteralWalk) {
     }
     PacketWalk::useAll();
     EXPECT_GT(zeroDirections, 100);
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Points along lines (so that neighbours mostly share a leaf, and whole
+// packets pass or part), points on leaf faces and just beside them, and
+// non-finite ones, located in lanes from every kind of guess: each the leaf
+// the literal iterator reaches from the root, on every instruction set.
+TEST(PacketWalk, LocatesPointsAsTheLiteralDescentFromAnyGuess) {
+    const World& world = testing::sharedScene().world;
+    const FastWalk walk(world);
+    ASSERT_TRUE(walk.usable());
+    std::mt19937_64 random(777);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> point[3];
+    auto add = [&](const Vec3& p) {
+        for (int c = 0; c < 3; ++c) {
+            point[c].push_back(p[c]);
+        }
+    };
+    for (int line = 0; line < 300; ++line) {
+        const Vec3 from{unit(random) * 6, unit(random) * 6, unit(random) * 6};
+        const Vec3 step = Vec3{unit(random), unit(random), unit(random)} * 0.02;
+        for (int i = 0; i < 1 + line % 41; ++i) {
+            add(from + step * static_cast<double>(i));
+        }
+        // A face of a leaf exactly, and the values either side of it.
+        const FastWalk::Leaf& leaf = walk.leaf(line % walk.leafCount());
+        const int f = line % 6;
+        if (std::isfinite(leaf.bound[f])) {
+            Vec3 p = from;
+            for (const double towards : {-inf, 0.0, inf}) {
+                p[f % 3] = towards == 0.0 ? leaf.bound[f] : std::nextafter(leaf.bound[f], towards);
+                add(p);
+            }
+        }
+        if (line % 7 == 0) {
+            Vec3 odd = from;
+            odd[line % 3] = line % 2 == 0 ? nan : -inf;
+            add(odd);
+        }
+    }
+    const int count = static_cast<int>(point[0].size());
+    std::vector<int> literal(point[0].size());
+    for (int i = 0; i < count; ++i) {
+        STNodeIterator walker(world.tree.root);
+        walker.locate({point[0][i], point[1][i], point[2][i]});
+        literal[i] = walk.leafIndexOf(walker.current);
+    }
+    int mismatches = 0, calls = 0;
+    std::vector<int> leaves(point[0].size());
+    for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+        PacketWalk::useOnly(set);
+        // No guess, a fixed one, and the one the previous run left behind,
+        // over runs of uneven lengths.
+        for (const int first : {-1, 0, walk.leafCount() - 1}) {
+            int guess = first;
+            for (int begin = 0, length = 1; begin < count; begin += length, length = length % 29 + 3) {
+                const int n = std::min(length, count - begin);
+                const double* at[3] = {point[0].data() + begin, point[1].data() + begin,
+                                       point[2].data() + begin};
+                PacketWalk::locateAll(walk, at, n, guess, leaves.data() + begin);
+                ++calls;
+                mismatches += guess != literal[begin + n - 1];
+                if (begin % 2 == 0) {
+                    guess = first;
+                }
+            }
+            for (int i = 0; i < count; ++i) {
+                mismatches += leaves[i] != literal[i];
+            }
+        }
+    }
+    PacketWalk::useAll();
+    EXPECT_GT(count, 6000);
+    EXPECT_GT(calls, 500);
     EXPECT_EQ(mismatches, 0);
 }
 
