@@ -43,6 +43,21 @@ const char* FastTracer::instructionSet() {
 #endif
 }
 
+namespace {
+
+// What a ray that hits nothing shows: black, brightened by the glow of the
+// leaves it crossed.
+inline void glowOnly(double glow, vell::Colour& out) {
+    out = vell::black;
+    if (glow != 0.0) {
+        out.r = static_cast<float>(out.r + glow);
+        out.g = static_cast<float>(out.g + glow);
+        out.b = static_cast<float>(out.b + glow);
+    }
+}
+
+}  // namespace
+
 std::uint32_t FastTracer::packColour(const vell::Colour& colour) {
 #if defined(__SSE2__)
     auto channel = [](float c) -> std::uint32_t {
@@ -238,7 +253,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
-                *pixels++ = packColour(scratch.waves[0][static_cast<std::size_t>(i)].colour);
+                *pixels++ = packColour(scratch.colours[static_cast<std::size_t>(i)]);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);
@@ -299,14 +314,25 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
         waves.resize(TRACE_DEPTH + 1);
         states.resize(TRACE_DEPTH + 1);
     }
+    // Most primary rays hit nothing: their colour is known at once, and only
+    // the others start paths.
     std::vector<PathEntry>& first = waves[0];
-    first.resize(static_cast<std::size_t>(count));
+    first.clear();
+    scratch.hitPixels.clear();
+    if (scratch.colours.size() < static_cast<std::size_t>(count)) {
+        scratch.colours.resize(static_cast<std::size_t>(count));
+    }
     for (int i = 0; i < count; ++i) {
-        PathEntry& e = first[static_cast<std::size_t>(i)];
-        e.ray = rays.ray(static_cast<std::size_t>(i));
-        e.hit = scratch.hits[static_cast<std::size_t>(i)];
-        e.depth = TRACE_DEPTH;
-        e.child = -1;
+        const std::size_t pixel = static_cast<std::size_t>(i);
+        const FastWalk::Hit& hit = scratch.hits[pixel];
+        if (hit.obstacle < 0) {
+            glowOnly(hit.leaves * STEP_GLOW, scratch.colours[pixel]);
+            continue;
+        }
+        // Every field given: a value-initialised entry is cleared as a block
+        // first, which costs more than the entry's work here.
+        first.push_back({rays.ray(pixel), hit, TRACE_DEPTH, -1, 0, {}, {}, {}});
+        scratch.hitPixels.push_back(i);
     }
 
     // Outwards: each wave asks for the next wave's mirrored rays and its own
@@ -343,12 +369,10 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             // A budget of 0 traces nothing: black, no walk.
             if (s.reflects() && e.depth - 1 != 0) {
                 const double k = d.dot(n) * -2.0;
-                PathEntry mirror;
-                mirror.ray = {e.point, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
-                mirror.depth = e.depth - 1;
+                const Ray mirrored{e.point, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
                 e.child = static_cast<int>(next.size());
-                rays.set(next.size(), mirror.ray.origin, mirror.ray.direction, start);
-                next.push_back(mirror);
+                rays.set(next.size(), mirrored.origin, mirrored.direction, start);
+                next.push_back({mirrored, {}, e.depth - 1, -1, 0, {}, {}, {}});
             }
             e.firstLight = static_cast<int>(state.size());
             if (s.isLitByLights()) {
@@ -403,6 +427,9 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             compose(e, m, state.data() + e.firstLight, e.colour);
         }
     }
+    for (std::size_t k = 0; k < first.size(); ++k) {
+        scratch.colours[static_cast<std::size_t>(scratch.hitPixels[k])] = first[k].colour;
+    }
 }
 
 void FastTracer::attenuate(double t, double glow, vell::Colour& out) const {
@@ -422,12 +449,7 @@ void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed
                          vell::Colour& out) const {
     const double glow = e.hit.leaves * STEP_GLOW;
     if (e.hit.obstacle < 0) {
-        out = vell::black;
-        if (glow != 0.0) {
-            out.r = static_cast<float>(out.r + glow);
-            out.g = static_cast<float>(out.g + glow);
-            out.b = static_cast<float>(out.b + glow);
-        }
+        glowOnly(glow, out);
         return;
     }
     const Surface& s = *walk_.surface(e.hit.obstacle);

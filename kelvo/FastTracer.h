@@ -90,8 +90,12 @@ public:
         // and their hits.
         RayBatch rays;
         std::vector<FastWalk::Hit> hits;
-        // The waves of a chunk, generation by generation.
+        // The waves of a chunk, generation by generation: the first holds
+        // only the primary rays that hit, from the pixels hitPixels names.
         std::vector<std::vector<PathEntry>> waves;
+        std::vector<int> hitPixels;
+        // The chunk's colours, pixel by pixel.
+        std::vector<vell::Colour> colours;
         std::vector<std::vector<signed char>> lightStates;
         // The light state each shadow ray of a wave answers.
         std::vector<int> shadowTargets;
@@ -154,7 +158,8 @@ private:
                       std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
     FastWalk::Prediction* predictionsOf(Scratch& scratch) const;
     // The secondary rays of a chunk's primaries, traced wave by wave in
-    // packets, and every pixel's colour composed back to front.
+    // packets, and every pixel's colour composed back to front into
+    // scratch's colours.
     void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
     // The start leaves of the first count of scratch's rays, each origin's
     // leaf found from the previous one's.
