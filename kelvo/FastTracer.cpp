@@ -58,26 +58,30 @@ inline void glowOnly(double glow, vell::Colour& out) {
 
 }  // namespace
 
-std::uint32_t FastTracer::packColour(const vell::Colour& colour) {
+namespace {
+
+// RayTracer::packColour per channel, all three at once: each channel scaled
+// by 255, held to [0, 255] (NaN to 0: the maximum gives its second operand
+// when either is NaN), then rounded in the current mode, as nearbyint rounds.
+// Within (0, 255) the clamps change nothing; at 255 and beyond every rounding
+// mode gives 255 or more, and 255 exactly converts to 255.
+inline std::uint32_t packChannels(const vell::Colour& colour) {
 #if defined(__SSE2__)
-    auto channel = [](float c) -> std::uint32_t {
-        const float t = c * 255.0f;
-        if (!(t > 0.0f)) {
-            return 0;  // negative, zero and NaN
-        }
-        // From 255 up every rounding mode gives 255 or more: full.
-        if (!(t < 255.0f)) {
-            return 255;
-        }
-        // Below, the conversion rounds in the current mode to the integer
-        // that nearbyint gives, which is at most 255.
-        return static_cast<std::uint32_t>(_mm_cvtss_si32(_mm_set_ss(t)));
-    };
-    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
+    const __m128 scaled = _mm_mul_ps(_mm_set_ps(0.0f, colour.r, colour.g, colour.b),
+                                     _mm_set1_ps(255.0f));
+    const __m128 held = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i channels = _mm_cvtps_epi32(held);
+    // Each channel fits a byte: b, g, r into the low three bytes.
+    const __m128i words = _mm_packs_epi32(channels, channels);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 #else
     return RayTracer::packColour(colour);
 #endif
 }
+
+}  // namespace
+
+std::uint32_t FastTracer::packColour(const vell::Colour& colour) { return packChannels(colour); }
 
 FastWalk::Prediction* FastTracer::predictionsOf(Scratch& scratch) const {
     // Sized on first use by a worker, then kept: a table per frame would cost
@@ -253,7 +257,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             walkAll(scratch, n, predictions);
             traceWaves(scratch, n, counts);
             for (int i = 0; i < n; ++i) {
-                *pixels++ = packColour(scratch.colours[static_cast<std::size_t>(i)]);
+                *pixels++ = packChannels(scratch.colours[static_cast<std::size_t>(i)]);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);
