@@ -137,33 +137,44 @@ void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double
     // The generator's states for the chunk, each straight from the chunk's
     // start (the map raised to the k-th power, tabled once): no pixel waits
     // for the one before it.
+    // Pixel i's two states are steps 2i + 1 and 2i + 2; the table also holds
+    // step 2 * CHUNK, for the state after the chunk, and is padded to whole
+    // packets.
     struct Steps {
-        std::uint32_t multiplier[2 * CHUNK + 1];
-        std::uint32_t increment[2 * CHUNK + 1];
+        std::uint32_t multiplier[2][CHUNK + PacketWalk::MAX_WIDTH];
+        std::uint32_t increment[2][CHUNK + PacketWalk::MAX_WIDTH];
     };
     static constexpr Steps steps = [] {
         Steps t{};
-        t.multiplier[0] = 1u;
-        t.increment[0] = 0u;
+        std::uint32_t multiplier = 1u, increment = 0u;
         for (int k = 1; k <= 2 * CHUNK; ++k) {
-            t.multiplier[k] = t.multiplier[k - 1] * JITTER_MULTIPLIER;
-            t.increment[k] = t.increment[k - 1] * JITTER_MULTIPLIER + JITTER_INCREMENT;
+            multiplier *= JITTER_MULTIPLIER;
+            increment = increment * JITTER_MULTIPLIER + JITTER_INCREMENT;
+            t.multiplier[(k - 1) % 2][(k - 1) / 2] = multiplier;
+            t.increment[(k - 1) % 2][(k - 1) / 2] = increment;
         }
         return t;
     }();
     const std::uint32_t start = state;
     // The same expressions as the view's loop: x + offset is a float sum.
-    double u[CHUNK], v[CHUNK];
+    double u[CHUNK + PacketWalk::MAX_WIDTH], v[CHUNK + PacketWalk::MAX_WIDTH];
+#if defined(KELVO_PACKETS)
+    const std::uint32_t* multiplier[2] = {steps.multiplier[0], steps.multiplier[1]};
+    const std::uint32_t* increment[2] = {steps.increment[0], steps.increment[1]};
+    PacketWalk::jitteredPoints(start, multiplier, increment, x0, y, count, JITTER_SCALE,
+                               pixelWidth, pixelHeight, u, v);
+#else
     for (int i = 0; i < count; ++i) {
         const int x = x0 + i;
-        const std::uint32_t s1 = steps.multiplier[2 * i + 1] * start + steps.increment[2 * i + 1];
-        const std::uint32_t s2 = steps.multiplier[2 * i + 2] * start + steps.increment[2 * i + 2];
+        const std::uint32_t s1 = steps.multiplier[0][i] * start + steps.increment[0][i];
+        const std::uint32_t s2 = steps.multiplier[1][i] * start + steps.increment[1][i];
         const int r1 = static_cast<int>((s1 >> 16) & 0x7fffu);
         u[i] = (x + r1 * JITTER_SCALE) * pixelWidth;
         const int r2 = static_cast<int>((s2 >> 16) & 0x7fffu);
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
-    state = steps.multiplier[2 * count] * start + steps.increment[2 * count];
+#endif
+    state = steps.multiplier[1][count - 1] * start + steps.increment[1][count - 1];
     rays.reserve(CHUNK);
 #if defined(KELVO_PACKETS)
     double* origin[3] = {rays.component[0].data(), rays.component[1].data(),

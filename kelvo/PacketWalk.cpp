@@ -370,6 +370,35 @@ void RaysThrough(const Camera& camera, const double* u, const double* v, int cou
     }
 }
 
+void JitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2],
+                    const std::uint32_t* const increment[2], int x0, int y, int count,
+                    float scale, double pixelWidth, double pixelHeight, double* u, double* v) {
+    const D d;
+    const hn::Rebind<std::uint32_t, D> du;
+    const hn::Rebind<std::int32_t, D> di;
+    const hn::Rebind<float, D> df;
+    const int n = static_cast<int>(hn::Lanes(d));
+    const auto from = hn::Set(du, start);
+    const auto bits = hn::Set(du, 0x7fffu);
+    const auto scaleV = hn::Set(df, scale);
+    const auto row = hn::ConvertTo(df, hn::Set(di, y));
+    for (int i = 0; i < count; i += n) {
+        const auto column = hn::ConvertTo(df, hn::Iota(di, x0 + i));
+        const auto s1 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[0] + i), from),
+                                hn::LoadU(du, increment[0] + i));
+        const auto s2 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[1] + i), from),
+                                hn::LoadU(du, increment[1] + i));
+        const auto r1 = hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRight<16>(s1), bits)));
+        const auto r2 = hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRight<16>(s2), bits)));
+        hn::StoreU(hn::Mul(hn::PromoteTo(d, hn::Add(column, hn::Mul(r1, scaleV))),
+                           hn::Set(d, pixelWidth)),
+                   d, u + i);
+        hn::StoreU(hn::Mul(hn::PromoteTo(d, hn::Add(row, hn::Mul(r2, scaleV))),
+                           hn::Set(d, pixelHeight)),
+                   d, v + i);
+    }
+}
+
 void LocateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
                int* leaves) {
     const D d;
@@ -455,6 +484,7 @@ namespace kelvo {
 HWY_EXPORT(NearestHits);
 HWY_EXPORT(RaysThrough);
 HWY_EXPORT(LocateAll);
+HWY_EXPORT(JitteredPoints);
 HWY_EXPORT(Width);
 HWY_EXPORT(InstructionSet);
 
@@ -468,6 +498,13 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 void raysThrough(const Camera& camera, const double* u, const double* v, int count,
                  double* const origin[3], double* const direction[3]) {
     HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, origin, direction);
+}
+
+void jitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2],
+                    const std::uint32_t* const increment[2], int x0, int y, int count,
+                    float scale, double pixelWidth, double pixelHeight, double* u, double* v) {
+    HWY_DYNAMIC_DISPATCH(JitteredPoints)(start, multiplier, increment, x0, y, count, scale,
+                                         pixelWidth, pixelHeight, u, v);
 }
 
 void locateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "kelvo/Camera.h"
 #include "kelvo/FastWalk.h"
 
@@ -28,6 +30,15 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 // origin[c][i] and direction[c][i].
 void raysThrough(const Camera& camera, const double* u, const double* v, int count,
                  double* const origin[3], double* const direction[3]);
+// The jittered image-plane points of count pixels from (x0, y), as the view's
+// loop makes them: u[i] = (x0 + i + r * scale) * pixelWidth, a float sum then
+// a double product, where r is bits 16 to 30 of the generator state
+// multiplier[0][i] * start + increment[0][i]; v[i] likewise from y and the
+// tables [1]. The tables, u and v hold count rounded up to whole packets of
+// MAX_WIDTH.
+void jitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2],
+                    const std::uint32_t* const increment[2], int x0, int y, int count,
+                    float scale, double pixelWidth, double pixelHeight, double* u, double* v);
 // The leaf locate reaches from each of count points (point[c][i] is component
 // c of point i) into leaves: the guess's leaf where the descent from the root
 // ends there, as FastWalk::locateNear tests it, else the leaf found from the
