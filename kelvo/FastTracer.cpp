@@ -174,7 +174,9 @@ void FastTracer::primaryRays(const Observer& observer, double pixelWidth, double
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
 #endif
-    state = steps.multiplier[1][count - 1] * start + steps.increment[1][count - 1];
+    if (count > 0) {  // an empty chunk leaves the generator where it was
+        state = steps.multiplier[1][count - 1] * start + steps.increment[1][count - 1];
+    }
     rays.reserve(CHUNK);
 #if defined(KELVO_PACKETS)
     double* origin[3] = {rays.component[0].data(), rays.component[1].data(),
