@@ -311,117 +311,122 @@ void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* pred
 #endif
 }
 
-void FastTracer::surfacePoint(PathEntry& e) const {
-    const double t = e.hit.t;
-    const Vec3& o = e.ray.origin;
-    const Vec3& d = e.ray.direction;
-    e.point = {o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
-    const FastWalk::Sphere& sphere = walk_.sphere(e.hit.obstacle);
-    e.normal = {(e.point.x - sphere.centre[0]) * sphere.inverseRadius,
-                (e.point.y - sphere.centre[1]) * sphere.inverseRadius,
-                (e.point.z - sphere.centre[2]) * sphere.inverseRadius};
-}
-
 void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) const {
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     auto& waves = scratch.waves;
     auto& states = scratch.lightStates;
     RayBatch& rays = scratch.rays;
+    std::vector<FastWalk::Hit>& hits = scratch.hits;
     if (waves.size() < static_cast<std::size_t>(TRACE_DEPTH) + 1) {
         waves.resize(TRACE_DEPTH + 1);
         states.resize(TRACE_DEPTH + 1);
     }
-    // Most primary rays hit nothing: their colour is known at once, and only
-    // the others start paths.
-    std::vector<PathEntry>& first = waves[0];
-    first.clear();
+    // Most primary rays hit nothing: their colour is known at once. The
+    // others are moved down to the front of the batch, in pixel order, where
+    // each later wave's rays stand too.
     scratch.hitPixels.clear();
     if (scratch.colours.size() < static_cast<std::size_t>(count)) {
         scratch.colours.resize(static_cast<std::size_t>(count));
     }
+    std::size_t size = 0;
     for (int i = 0; i < count; ++i) {
         const std::size_t pixel = static_cast<std::size_t>(i);
-        const FastWalk::Hit& hit = scratch.hits[pixel];
+        const FastWalk::Hit& hit = hits[pixel];
         if (hit.obstacle < 0) {
             glowOnly(hit.leaves * STEP_GLOW, scratch.colours[pixel]);
             continue;
         }
-        // Every field given: a value-initialised entry is cleared as a block
-        // first, which costs more than the entry's work here.
-        first.push_back({rays.ray(pixel), hit, TRACE_DEPTH, -1, 0, {}, {}, {}});
+        if (size != pixel) {
+            rays.move(pixel, size, 1);
+            hits[size] = hit;
+        }
         scratch.hitPixels.push_back(i);
+        ++size;
+    }
+    if (size == 0) {
+        return;
     }
 
-    // Outwards: each wave asks for the next wave's mirrored rays and its own
-    // shadow rays, all walked together in packets.
+    // Outwards: each wave's entries from its rays and hits, and the rays they
+    // ask for: the next wave's mirrored rays and this wave's shadow rays, all
+    // walked together in packets.
     int last = 0;
-    for (int g = 0; g < TRACE_DEPTH && !waves[static_cast<std::size_t>(g)].empty(); ++g) {
+    for (int g = 0; size != 0; ++g) {
         std::vector<PathEntry>& wave = waves[static_cast<std::size_t>(g)];
-        std::vector<PathEntry>& next = waves[static_cast<std::size_t>(g) + 1];
         std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
-        next.clear();
+        const int depth = TRACE_DEPTH - g;
+        wave.resize(size);
         state.clear();
         // Mirrored rays from the batch's start, shadow rays from past the
         // most mirrored rays there can be; the shadow rays are then moved down
         // to follow the mirrored ones. Mirrored rays first, then shadow rays:
         // neighbours in a packet then mostly run the same way through the same
-        // leaves. The order of the queries changes no answer.
-        const std::size_t shadowBase = wave.size();
-        rays.reserve(wave.size() * (1 + lights_.size()));
-        scratch.shadowTargets.resize(wave.size() * lights_.size());
+        // leaves. The order of the queries changes no answer. Entry i's
+        // mirrored ray goes to an index no greater than i, once its own ray
+        // has been read.
+        const std::size_t shadowBase = size;
+        rays.reserve(size * (1 + lights_.size()));
+        scratch.shadowTargets.resize(size * lights_.size());
+        std::size_t mirrored = 0;
         std::size_t shadows = 0;
-        for (std::size_t i = 0; i < wave.size(); ++i) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const FastWalk::Hit& hit = hits[i];
             PathEntry& e = wave[i];
+            e.obstacle = hit.obstacle;
+            e.leaves = hit.leaves;
+            e.t = hit.t;
             e.child = -1;
-            if (e.hit.obstacle < 0) {
+            e.firstLight = static_cast<int>(state.size());
+            if (hit.obstacle < 0) {
                 continue;
             }
-            surfacePoint(e);
-            const Surface& s = *walk_.surface(e.hit.obstacle);
+            const double t = hit.t;
+            const Vec3 o{rays.component[0][i], rays.component[1][i], rays.component[2][i]};
+            const Vec3 d{rays.component[3][i], rays.component[4][i], rays.component[5][i]};
+            const Vec3 p{o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
+            e.point = p;
+            const FastWalk::Sphere& sphere = walk_.sphere(hit.obstacle);
+            const Vec3 n{(p.x - sphere.centre[0]) * sphere.inverseRadius,
+                         (p.y - sphere.centre[1]) * sphere.inverseRadius,
+                         (p.z - sphere.centre[2]) * sphere.inverseRadius};
+            const Surface& s = *walk_.surface(hit.obstacle);
             // p passed the closed containment test of the confirming leaf; the
             // descent from the root ends there unless p lies on a low face.
-            const int start = walk_.locateNear(e.hit.leaf, e.point);
-            const Vec3& d = e.ray.direction;
-            const Vec3& n = e.normal;
+            const int start = walk_.locateNear(hit.leaf, p);
             // A budget of 0 traces nothing: black, no walk.
-            if (s.reflects() && e.depth - 1 != 0) {
+            if (s.reflects() && depth - 1 != 0) {
                 const double k = d.dot(n) * -2.0;
-                const Ray mirrored{e.point, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
-                e.child = static_cast<int>(next.size());
-                rays.set(next.size(), mirrored.origin, mirrored.direction, start);
-                next.push_back({mirrored, {}, e.depth - 1, -1, 0, {}, {}, {}});
+                e.child = static_cast<int>(mirrored);
+                rays.set(mirrored, p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}, start);
+                ++mirrored;
             }
-            e.firstLight = static_cast<int>(state.size());
             if (s.isLitByLights()) {
                 for (const Light& light : lights_) {
                     // Not normalised: u = 1.0 is the light itself.
-                    const Vec3 l = light.position - e.point;
+                    const Vec3 l = light.position - p;
                     if (l.dot(n) <= 0.0) {
                         state.push_back(LIGHT_AWAY);
                         continue;
                     }
                     scratch.shadowTargets[shadows] = static_cast<int>(state.size());
                     state.push_back(LIGHT_PENDING);
-                    rays.set(shadowBase + shadows, e.point, l, start);
+                    rays.set(shadowBase + shadows, p, l, start);
                     ++shadows;
                 }
             }
         }
-        const std::size_t mirrored = next.size();
+        last = g;
         rays.move(shadowBase, mirrored, shadows);
         const std::size_t batch = mirrored + shadows;
         if (batch == 0) {
             break;
         }
-        if (scratch.hits.size() < batch) {
-            scratch.hits.resize(batch);
+        if (hits.size() < batch) {
+            hits.resize(batch);
         }
         walkAll(scratch, static_cast<int>(batch), predictions);
-        for (std::size_t q = 0; q < mirrored; ++q) {
-            next[q].hit = scratch.hits[q];
-        }
         for (std::size_t j = 0; j < shadows; ++j) {
-            const FastWalk::Hit& hit = scratch.hits[mirrored + j];
+            const FastWalk::Hit& hit = hits[mirrored + j];
             const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;
             state[static_cast<std::size_t>(scratch.shadowTargets[j])] =
                 blocked ? LIGHT_BLOCKED : LIGHT_REACHES;
@@ -430,7 +435,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             counts->reflected += mirrored;
             counts->shadow += shadows;
         }
-        last = g + 1;
+        size = mirrored;
     }
 
     // Inwards: each surface's colour from its mirrored ray's, deepest first.
@@ -444,7 +449,8 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             compose(e, m, state.data() + e.firstLight, e.colour);
         }
     }
-    for (std::size_t k = 0; k < first.size(); ++k) {
+    const std::vector<PathEntry>& first = waves[0];
+    for (std::size_t k = 0; k < scratch.hitPixels.size(); ++k) {
         scratch.colours[static_cast<std::size_t>(scratch.hitPixels[k])] = first[k].colour;
     }
 }
@@ -464,12 +470,12 @@ void FastTracer::attenuate(double t, double glow, vell::Colour& out) const {
 
 void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed char* lights,
                          vell::Colour& out) const {
-    const double glow = e.hit.leaves * STEP_GLOW;
-    if (e.hit.obstacle < 0) {
+    const double glow = e.leaves * STEP_GLOW;
+    if (e.obstacle < 0) {
         glowOnly(glow, out);
         return;
     }
-    const Surface& s = *walk_.surface(e.hit.obstacle);
+    const Surface& s = *walk_.surface(e.obstacle);
     out = s.emission;
     if (s.reflects()) {
         out.r = m.r * s.reflectivity + out.r;
@@ -492,7 +498,7 @@ void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed
             out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
         }
     }
-    attenuate(e.hit.t, glow, out);
+    attenuate(e.t, glow, out);
 }
 
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,

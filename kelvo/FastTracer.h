@@ -27,15 +27,17 @@ public:
     class Scratch;
 
 private:
-    // One surface a chunk's ray reaches, in the wave of its generation.
+    // What the composing of one ray's colour needs, in the wave of its
+    // generation. The ray itself and its budget are not kept: while a wave is
+    // extended its rays stand in the batch in the wave's order, and its budget
+    // is the wave's.
     struct PathEntry {
-        Ray ray;
-        FastWalk::Hit hit;
-        int depth = 0;        // the budget this ray was traced with
-        int child = -1;       // its mirrored ray in the next wave, or -1
-        int firstLight = 0;   // its light states in the wave's list
-        Vec3 point;
-        Vec3 normal;
+        int obstacle;    // the hit's, or -1
+        int leaves;      // leaves crossed without a confirmed hit
+        double t;        // the hit's distance
+        Vec3 point;      // the hit point
+        int child;       // its mirrored ray in the next wave, or -1
+        int firstLight;  // its light states in the wave's list
         vell::Colour colour;
     };
     // What becomes of one light at one surface.
@@ -167,8 +169,6 @@ private:
     // The queries of scratch's rays from their start leaves into its hits: in
     // packets where compiled in, else one by one.
     void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
-    // The point and normal of an entry's hit.
-    void surfacePoint(PathEntry& entry) const;
     // The end of the shading arithmetic: the colour attenuated over the
     // distance t, then the glow of the leaves crossed added.
     void attenuate(double t, double glow, vell::Colour& out) const;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cfenv>
 #include <cmath>
@@ -89,6 +90,80 @@ TEST(FastTracer, PicturesAreByteIdenticalToTheLiteralLoopAtEverySizeAndFrame) {
                              size.width, middle, size.height, state, scratch, nullptr);
             EXPECT_EQ(pieces, whole);
         }
+    }
+}
+
+// A cluster of mirrors that also take light and glow, under two lights (one
+// inside the cluster, where most shadow rays are blocked) and with absorption:
+// chains of reflections that run out of budget, lights facing away, blocked
+// and reaching, and the distance factors, all through the batched waves.
+TEST(FastTracer, PicturesOfAHallOfMirrorsAreByteIdenticalToTheLiteralLoop) {
+    const Surface mirror{{0.3f, 0.5f, 0.2f}, {0.02f, 0.0f, 0.05f}, 0.85f};
+    std::vector<SphereGeometry> cluster;
+    for (int corner = 0; corner < 8; ++corner) {
+        cluster.push_back({1.0, {corner & 1 ? 1.05 : -1.05, corner & 2 ? 1.05 : -1.05,
+                                 corner & 4 ? 1.05 : -1.05}});
+    }
+    cluster.push_back({0.4, {0.0, 0.0, -2.2}});
+    SphereWorld s(cluster, &mirror, 0.05f);
+    PointLight inner{{0.0, 0.0, 0.0}, {0.9f, 0.8f, 1.0f}};
+    PointLight outer{{4.0, 5.0, -6.0}, vell::white};
+    s.world.addLight(&inner);
+    s.world.addLight(&outer);
+    s.world.buildTree();
+    const FastTracer tracer(s.world);
+    ASSERT_TRUE(tracer.walk().usable());
+    FastTracer::Scratch scratch;
+
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    const int width = 70, height = 41;
+    const int client[2] = {width, height};
+    view.onResize(client);
+    // The cluster fills most of the picture.
+    view.observer.setScreen({0.18, 0.18, 0.66});
+    // Some chains run out of budget: nine mirrored rays, the tenth not walked.
+    std::uint64_t longest = 0;
+    for (int i = 0; i < 4000; ++i) {
+        const double point[2] = {(i % 80 + 0.5) / 80.0, (i / 80 + 0.5) / 50.0};
+        Ray ray;
+        view.observer.rayThrough(point, ray);
+        RayCounts chain;
+        vell::Colour out;
+        tracer.trace(ray, out, TRACE_DEPTH, scratch, &chain);
+        longest = std::max(longest, chain.reflected);
+    }
+    EXPECT_EQ(longest, static_cast<std::uint64_t>(TRACE_DEPTH - 1));
+
+    const std::size_t n = static_cast<std::size_t>(width) * height;
+    std::vector<std::uint32_t> literal(n), fast(n);
+    std::uint32_t literalState = 0xffffffffu, fastState = 0xffffffffu;
+    for (int frame = 0; frame < 2; ++frame) {
+        const std::uint32_t start = fastState;
+        view.traceRows(literal.data(), width, 0, height, literalState);
+        RayCounts counts;
+        tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(), width, 0,
+                         height, fastState, scratch, &counts);
+        EXPECT_EQ(fast, literal) << "frame " << frame;
+        EXPECT_EQ(fastState, literalState);
+        EXPECT_GT(counts.reflected, n);
+        EXPECT_GT(counts.shadow, n);
+        RayCounts single;
+        std::uint32_t state = start;
+        tracer.traceRowsOneByOne(view.observer, view.pixelWidth, view.pixelHeight, fast.data(),
+                                 width, 0, height, state, scratch, &single);
+        EXPECT_EQ(fast, literal) << "one by one, frame " << frame;
+        EXPECT_EQ(single.reflected, counts.reflected);
+        EXPECT_EQ(single.shadow, counts.shadow);
+#if defined(KELVO_PACKETS)
+        for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+            PacketWalk::useOnly(set);
+            state = start;
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(),
+                             width, 0, height, state, scratch, nullptr);
+            EXPECT_EQ(fast, literal) << PacketWalk::instructionSet() << ", frame " << frame;
+        }
+        PacketWalk::useAll();
+#endif
     }
 }
 
