@@ -337,7 +337,9 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
             continue;
         }
         if (size != pixel) {
-            rays.move(pixel, size, 1);
+            for (std::vector<double>& c : rays.component) {
+                c[size] = c[pixel];
+            }
             hits[size] = hit;
         }
         scratch.hitPixels.push_back(i);
@@ -351,11 +353,17 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     // ask for: the next wave's mirrored rays and this wave's shadow rays, all
     // walked together in packets.
     int last = 0;
+    // The entries of each wave; its vector only ever grows, so that no
+    // entry is cleared before it is written.
+    std::size_t entries[TRACE_DEPTH + 1] = {};
     for (int g = 0; size != 0; ++g) {
         std::vector<PathEntry>& wave = waves[static_cast<std::size_t>(g)];
         std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
         const int depth = TRACE_DEPTH - g;
-        wave.resize(size);
+        if (wave.size() < size) {
+            wave.resize(size);
+        }
+        entries[g] = size;
         state.clear();
         // Mirrored rays from the batch's start, shadow rays from past the
         // most mirrored rays there can be; the shadow rays are then moved down
@@ -442,7 +450,8 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     for (int g = last; g >= 0; --g) {
         std::vector<PathEntry>& wave = waves[static_cast<std::size_t>(g)];
         const std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
-        for (PathEntry& e : wave) {
+        for (std::size_t i = 0; i < entries[g]; ++i) {
+            PathEntry& e = wave[i];
             const vell::Colour m =
                 e.child >= 0 ? waves[static_cast<std::size_t>(g) + 1][static_cast<std::size_t>(e.child)].colour
                              : vell::black;
