@@ -382,8 +382,11 @@ void JitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2
     const auto bits = hn::Set(du, 0x7fffu);
     const auto scaleV = hn::Set(df, scale);
     const auto row = hn::ConvertTo(df, hn::Set(di, y));
+    // Made once: Iota builds its lanes in memory, which a load right after
+    // cannot take from the stores in flight.
+    const auto lane = hn::Iota(di, 0);
     for (int i = 0; i < count; i += n) {
-        const auto column = hn::ConvertTo(df, hn::Iota(di, x0 + i));
+        const auto column = hn::ConvertTo(df, hn::Add(lane, hn::Set(di, x0 + i)));
         const auto s1 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[0] + i), from),
                                 hn::LoadU(du, increment[0] + i));
         const auto s2 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[1] + i), from),
