@@ -21,8 +21,8 @@ struct RayLanes {
     const double* direction[3];
 };
 
-// Queries count rays from their start leaves into hits, in packets of
-// width() lanes.
+// Queries count rays from their start leaves into hits, in packets of two
+// vectors of width() lanes.
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);
 // The camera's rays through count image-plane points (u[i], v[i]), as
@@ -50,7 +50,7 @@ void locateAll(const FastWalk& walk, const double* const point[3], int count, in
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);
 void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out);
-// Lanes per packet on the chosen instruction set (at most MAX_WIDTH).
+// Lanes per vector on the chosen instruction set (at most MAX_WIDTH).
 int width();
 // The chosen instruction set's name.
 const char* instructionSet();
