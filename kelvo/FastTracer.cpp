@@ -1,6 +1,7 @@
 #include "kelvo/FastTracer.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -268,10 +269,8 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays);
             locateOrigins(scratch, n);
             walkAll(scratch, n, predictions);
-            traceWaves(scratch, n, counts);
-            for (int i = 0; i < n; ++i) {
-                *pixels++ = packChannels(scratch.colours[static_cast<std::size_t>(i)]);
-            }
+            traceWaves(scratch, n, pixels, counts);
+            pixels += n;
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(n);
             }
@@ -311,7 +310,8 @@ void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* pred
 #endif
 }
 
-void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) const {
+void FastTracer::traceWaves(Scratch& scratch, int count, std::uint32_t* pixels,
+                            RayCounts* counts) const {
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     auto& waves = scratch.waves;
     auto& states = scratch.lightStates;
@@ -321,19 +321,24 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
         waves.resize(TRACE_DEPTH + 1);
         states.resize(TRACE_DEPTH + 1);
     }
-    // Most primary rays hit nothing: their colour is known at once. The
-    // others are moved down to the front of the batch, in pixel order, where
-    // each later wave's rays stand too.
+    // Most primary rays hit nothing: their colour is known at once, and
+    // depends only on the leaves they crossed. The others are moved down to
+    // the front of the batch, in pixel order, where each later wave's rays
+    // stand too.
     scratch.hitPixels.clear();
-    if (scratch.colours.size() < static_cast<std::size_t>(count)) {
-        scratch.colours.resize(static_cast<std::size_t>(count));
-    }
+    const std::uint32_t* glowPixels = glowTable(scratch);
     std::size_t size = 0;
     for (int i = 0; i < count; ++i) {
         const std::size_t pixel = static_cast<std::size_t>(i);
         const FastWalk::Hit& hit = hits[pixel];
         if (hit.obstacle < 0) {
-            glowOnly(hit.leaves * STEP_GLOW, scratch.colours[pixel]);
+            if (static_cast<unsigned>(hit.leaves) < static_cast<unsigned>(GLOW_PIXELS)) {
+                pixels[i] = glowPixels[hit.leaves];
+            } else {
+                vell::Colour colour;
+                glowOnly(hit.leaves * STEP_GLOW, colour);
+                pixels[i] = packChannels(colour);
+            }
             continue;
         }
         if (size != pixel) {
@@ -460,8 +465,23 @@ void FastTracer::traceWaves(Scratch& scratch, int count, RayCounts* counts) cons
     }
     const std::vector<PathEntry>& first = waves[0];
     for (std::size_t k = 0; k < scratch.hitPixels.size(); ++k) {
-        scratch.colours[static_cast<std::size_t>(scratch.hitPixels[k])] = first[k].colour;
+        pixels[scratch.hitPixels[k]] = packChannels(first[k].colour);
     }
+}
+
+const std::uint32_t* FastTracer::glowTable(Scratch& scratch) const {
+    // Packing rounds in the current mode, which the caller may have changed
+    // since the table was made.
+    const int rounding = std::fegetround();
+    if (scratch.glowRounding != rounding) {
+        for (int leaves = 0; leaves < GLOW_PIXELS; ++leaves) {
+            vell::Colour colour;
+            glowOnly(leaves * STEP_GLOW, colour);
+            scratch.glowPixels[leaves] = packChannels(colour);
+        }
+        scratch.glowRounding = rounding;
+    }
+    return scratch.glowPixels;
 }
 
 void FastTracer::attenuate(double t, double glow, vell::Colour& out) const {

@@ -78,6 +78,9 @@ private:
         }
     };
 
+    // Leaves crossed for which the packed colour of a miss is tabled.
+    static constexpr int GLOW_PIXELS = 64;
+
 public:
     class Scratch {
     public:
@@ -96,8 +99,10 @@ public:
         // only the primary rays that hit, from the pixels hitPixels names.
         std::vector<std::vector<PathEntry>> waves;
         std::vector<int> hitPixels;
-        // The chunk's colours, pixel by pixel.
-        std::vector<vell::Colour> colours;
+        // The packed colour of a ray that hits nothing, by the leaves it
+        // crossed, for the rounding mode glowRounding (-1: not made yet).
+        std::uint32_t glowPixels[GLOW_PIXELS];
+        int glowRounding = -1;
         std::vector<std::vector<signed char>> lightStates;
         // The light state each shadow ray of a wave answers.
         std::vector<int> shadowTargets;
@@ -160,9 +165,12 @@ private:
                       std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
     FastWalk::Prediction* predictionsOf(Scratch& scratch) const;
     // The secondary rays of a chunk's primaries, traced wave by wave in
-    // packets, and every pixel's colour composed back to front into
-    // scratch's colours.
-    void traceWaves(Scratch& scratch, int count, RayCounts* counts) const;
+    // packets, and every pixel's colour composed back to front and packed
+    // into pixels.
+    void traceWaves(Scratch& scratch, int count, std::uint32_t* pixels, RayCounts* counts) const;
+    // The packed colours of misses by leaves crossed, made for the current
+    // rounding mode.
+    const std::uint32_t* glowTable(Scratch& scratch) const;
     // The start leaves of the first count of scratch's rays, each origin's
     // leaf found from the previous one's.
     void locateOrigins(Scratch& scratch, int count) const;

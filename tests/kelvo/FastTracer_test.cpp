@@ -207,6 +207,35 @@ TEST(FastTracer, PacksEveryColourAsTheViewDoesInEveryRoundingMode) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The colours of rays that hit nothing are kept ready per worker; a worker
+// that traced in one rounding mode must not hand them out in another.
+TEST(FastTracer, PicturesFollowTheCallersRoundingModeFromFrameToFrame) {
+    const Scene& scene = testing::sharedScene();
+    const FastTracer tracer(scene.world);
+    FastTracer::Scratch scratch;
+    RayTracer view(&scene.world, Scene::makeObserver(), 0);
+    const int width = 150, height = 40;
+    const int client[2] = {width, height};
+    view.onResize(client);
+    const int previous = std::fegetround();
+    std::vector<std::uint32_t> nearest;
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TONEAREST}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        std::vector<std::uint32_t> literal(width * height), fast(width * height);
+        std::uint32_t literalState = 1u, fastState = 1u;
+        view.traceRows(literal.data(), width, 0, height, literalState);
+        tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(), width, 0,
+                         height, fastState, scratch, nullptr);
+        std::fesetround(previous);
+        EXPECT_EQ(fast, literal) << "rounding mode " << mode;
+        if (mode == FE_TONEAREST) {
+            nearest = literal;
+        } else {
+            EXPECT_NE(literal, nearest) << "the test needs a mode that shows";
+        }
+    }
+}
+
 TEST(FastTracer, CountsTheRaysItWalks) {
     // A mirror above a lit floor sphere: every ray that hits the mirror walks
     // one reflected ray until the budget runs out.
