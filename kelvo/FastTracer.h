@@ -146,7 +146,7 @@ public:
 
 private:
     // Primary rays of a row's chunk: at most CHUNK pixels from x0 of row y.
-    static constexpr int CHUNK = 64;
+    static constexpr int CHUNK = 128;
     // The view's rays for count pixels from (x0, y), the generator stepped
     // twice per pixel in pixel order.
     void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0,
