@@ -80,6 +80,8 @@ private:
 
     // Leaves crossed for which the packed colour of a miss is tabled.
     static constexpr int GLOW_PIXELS = 64;
+    // Primary rays of a row's chunk: at most CHUNK pixels from x0 of row y.
+    static constexpr int CHUNK = 128;
 
 public:
     class Scratch {
@@ -102,6 +104,8 @@ public:
         // The packed colour of a ray that hits nothing, by the leaves it
         // crossed, for the rounding mode glowRounding (-1: not made yet).
         std::uint32_t glowPixels[GLOW_PIXELS];
+        // The packed colours of a chunk.
+        std::uint32_t pixels[2 * CHUNK];
         int glowRounding = -1;
         std::vector<std::vector<signed char>> lightStates;
         // The light state each shadow ray of a wave answers.
@@ -145,12 +149,11 @@ public:
     const FastWalk& walk() const { return walk_; }
 
 private:
-    // Primary rays of a row's chunk: at most CHUNK pixels from x0 of row y.
-    static constexpr int CHUNK = 128;
     // The view's rays for count pixels from (x0, y), the generator stepped
     // twice per pixel in pixel order.
     void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0,
-                     int y, int count, std::uint32_t& state, RayBatch& rays) const;
+                     int y, int count, std::uint32_t& state, RayBatch& rays,
+                     std::size_t at) const;
     // The literal walk's answer, for worlds the flattened walk cannot take.
     FastWalk::Hit literalHit(const Ray& ray) const;
     // As World::shade, the origin's leaf already known.
@@ -177,6 +180,9 @@ private:
     // The queries of scratch's rays from their start leaves into its hits: in
     // packets where compiled in, else one by one.
     void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
+    // The same for two rows of count rays each, one after the other in
+    // scratch's rays, walked in tiles of both.
+    void walkRows(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
     // The end of the shading arithmetic: the colour attenuated over the
     // distance t, then the glow of the leaves crossed added.
     void attenuate(double t, double glow, vell::Colour& out) const;

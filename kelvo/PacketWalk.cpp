@@ -42,23 +42,28 @@ public:
     using M = hn::Mask<D>;
     static constexpr int MAX_LANES = K * PacketWalk::MAX_WIDTH;
 
-    // Rays first to first + count of rays.
-    Packet(const PacketWalk::RayLanes& rays, int first, const int* startLeaves, int count)
-        : count_(count) {
+    // Vector k's lanes hold rays first[k] to first[k] + count[k] of rays
+    // (count[k] at most Lanes(D)); where a vector holds fewer, those come
+    // first.
+    Packet(const PacketWalk::RayLanes& rays, const int* first, const int* count,
+           const int* startLeaves) {
         const D d;
         const int n = static_cast<int>(hn::Lanes(d));
         const auto zero = hn::Zero(d);
         const auto three = hn::Set(d, 3.0);
         for (int k = 0; k < K; ++k) {
-            const int base = first + k * n;
-            const int here = std::clamp(count - k * n, 0, n);
-            const double* source[6] = {rays.origin[0] + base,    rays.origin[1] + base,
-                                       rays.origin[2] + base,    rays.direction[0] + base,
-                                       rays.direction[1] + base, rays.direction[2] + base};
+            first_[k] = first[k];
+            count_[k] = count[k];
+        }
+        for (int k = 0; k < K; ++k) {
+            const int base = first[k];
+            const int here = count[k];
+            const double* source[6] = {rays.origin[0],    rays.origin[1],    rays.origin[2],
+                                       rays.direction[0], rays.direction[1], rays.direction[2]};
             V lane[6];
             if (here == n) {
                 for (int c = 0; c < 6; ++c) {
-                    lane[c] = hn::LoadU(d, source[c]);
+                    lane[c] = hn::LoadU(d, source[c] + base);
                 }
             } else {
                 // Lanes beyond count repeat the packet's first ray (or are
@@ -66,9 +71,8 @@ public:
                 // values; they are never active.
                 HWY_ALIGN double part[PacketWalk::MAX_WIDTH];
                 for (int c = 0; c < 6; ++c) {
-                    const double* all = source[c] - k * n;
                     for (int i = 0; i < n; ++i) {
-                        part[i] = count == 0 ? 0.0 : all[i < here ? k * n + i : 0];
+                        part[i] = count[0] == 0 ? 0.0 : source[c][i < here ? base + i : first[0]];
                     }
                     lane[c] = hn::Load(d, part);
                 }
@@ -383,6 +387,7 @@ public:
         }
     }
 
+    // Each lane's answer into hits at its ray's index.
     void finish(FastWalk::Hit* hits) const {
         const D d;
         const int n = static_cast<int>(hn::Lanes(d));
@@ -394,9 +399,13 @@ public:
             hn::Store(hn::IfThenElse(missed_[k], hn::Set(d, -1.0), best_[k]), d, bestLane + k * n);
             hn::Store(leaves_[k], d, leavesLane + k * n);
         }
-        for (int i = 0; i < count_; ++i) {
-            hits[i] = {static_cast<int>(bestLane[i]), tLane[i], static_cast<int>(leavesLane[i]),
-                       static_cast<int>(leafLane[i]), 0};
+        for (int k = 0; k < K; ++k) {
+            for (int i = 0; i < count_[k]; ++i) {
+                const int at = k * n + i;
+                hits[first_[k] + i] = {static_cast<int>(bestLane[at]), tLane[at],
+                                       static_cast<int>(leavesLane[at]),
+                                       static_cast<int>(leafLane[at]), 0};
+            }
         }
     }
 
@@ -424,7 +433,7 @@ private:
         return hn::GetLane(hn::TableLookupLanes(v[K - 1], hn::IndicesFromVec(d, at)));
     }
 
-    int count_;
+    int first_[K], count_[K];
     V o0_[K], o1_[K], o2_[K], d0_[K], d1_[K], d2_[K], a_[K];
     // Per axis: whether the direction is zero there ("equal to zero", so
     // that NaN counts as non-zero), whether it points up, the face ahead and
@@ -582,13 +591,36 @@ void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const i
     // and more vectors a packet cost more in registers than they gain.
     constexpr int vectors = 2;
     const int n = vectors * Width();
+    const int w = Width();
     for (int i = 0; i < count; i += n) {
-        const int m = count - i < n ? count - i : n;
-        Packet<vectors> packet(rays, i, startLeaves, m);
+        int first[vectors], here[vectors];
+        for (int k = 0; k < vectors; ++k) {
+            first[k] = i + k * w;
+            here[k] = std::clamp(count - first[k], 0, w);
+        }
+        Packet<vectors> packet(rays, first, here, startLeaves);
         while (packet.live()) {
             packet.step(walk, predictions);
         }
-        packet.finish(hits + i);
+        packet.finish(hits);
+    }
+}
+
+void NearestHitsInRows(const FastWalk& walk, const PacketWalk::RayLanes& rays,
+                       const int* startLeaves, int count, FastWalk::Hit* hits,
+                       FastWalk::Prediction* predictions) {
+    // A packet is a tile: one vector from each row, above one another.
+    constexpr int vectors = 2;
+    const int w = Width();
+    for (int i = 0; i < count; i += w) {
+        const int here = count - i < w ? count - i : w;
+        const int first[vectors] = {i, count + i};
+        const int counts[vectors] = {here, here};
+        Packet<vectors> packet(rays, first, counts, startLeaves);
+        while (packet.live()) {
+            packet.step(walk, predictions);
+        }
+        packet.finish(hits);
     }
 }
 
@@ -599,6 +631,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace kelvo {
 HWY_EXPORT(NearestHits);
+HWY_EXPORT(NearestHitsInRows);
 HWY_EXPORT(RaysThrough);
 HWY_EXPORT(LocateAll);
 HWY_EXPORT(JitteredPoints);
@@ -610,6 +643,11 @@ namespace PacketWalk {
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions);
+}
+
+void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
+                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    HWY_DYNAMIC_DISPATCH(NearestHitsInRows)(walk, rays, startLeaves, count, hits, predictions);
 }
 
 void raysThrough(const Camera& camera, const double* u, const double* v, int count,

@@ -25,6 +25,11 @@ struct RayLanes {
 // vectors of width() lanes.
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+// The same for two rows of count rays each, rays 0 to count and count to
+// 2 * count, walked in tiles: each packet holds rays from both rows, one
+// above the other.
+void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
+                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions);
 // The camera's rays through count image-plane points (u[i], v[i]), as
 // Camera::rayThrough makes them, to the bit, component by component into
 // origin[c][i] and direction[c][i].

@@ -40,7 +40,7 @@ RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer);
 int hardwareThreads();
 
 // Traces the rows of each frame on a team of worker threads that persists
-// across frames (the OpenMP runtime's pool), rows handed out one at a time.
+// across frames (the OpenMP runtime's pool), rows handed out two at a time.
 // The picture and the generator's final state are those of the single-threaded
 // loop, for any thread count: row y starts from the frame's state jumped ahead
 // by 2 * width * y steps.

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 #include <sstream>
 
 #include "kelvo/PacketWalk.h"
@@ -80,6 +82,32 @@ public:
                 }
             }
             packetQueries += static_cast<long>(chunk_.size());
+            // The first two halves as two rows, walked in tiles.
+            const int half = static_cast<int>(chunk_.size() / 2);
+            std::vector<double> lanes(6 * static_cast<std::size_t>(2 * half));
+            PacketWalk::RayLanes rows{};
+            for (int c = 0; c < 3; ++c) {
+                double* origin = lanes.data() + static_cast<std::ptrdiff_t>(c) * 2 * half;
+                double* direction = lanes.data() + static_cast<std::ptrdiff_t>(3 + c) * 2 * half;
+                for (int i = 0; i < 2 * half; ++i) {
+                    origin[i] = chunk_[static_cast<std::size_t>(i)].origin[c];
+                    direction[i] = chunk_[static_cast<std::size_t>(i)].direction[c];
+                }
+                rows.origin[c] = origin;
+                rows.direction[c] = direction;
+            }
+            std::fill(hits.begin(), hits.end(), FastWalk::Hit{});
+            PacketWalk::nearestHitsInRows(walk_, rows, starts_.data(), half, hits.data(),
+                                          predictions_.data());
+            for (std::size_t i = 0; i < static_cast<std::size_t>(2 * half); ++i) {
+                if (!sameHit(walk_, answers_[i], hits[i])) {
+                    ++wrong;
+                    if (mismatches++ == 0) {
+                        first = describe(chunk_[i], "tiles");
+                    }
+                }
+            }
+            packetQueries += 2 * half;
         }
         PacketWalk::useAll();
 #endif
