@@ -282,7 +282,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             } else {
                 walkAll(scratch, n, predictions);
             }
-            traceWaves(scratch, rows * n, scratch.pixels, counts);
+            traceWaves(scratch, rows * n, rows, scratch.pixels, counts);
             std::copy(scratch.pixels, scratch.pixels + n, pixels + x0);
             if (rows == 2) {
                 std::copy(scratch.pixels + n, scratch.pixels + 2 * n, pixels + width + x0);
@@ -344,7 +344,7 @@ void FastTracer::walkRows(Scratch& scratch, int count, FastWalk::Prediction* pre
 #endif
 }
 
-void FastTracer::traceWaves(Scratch& scratch, int count, std::uint32_t* pixels,
+void FastTracer::traceWaves(Scratch& scratch, int count, int rows, std::uint32_t* pixels,
                             RayCounts* counts) const {
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     auto& waves = scratch.waves;
@@ -356,33 +356,45 @@ void FastTracer::traceWaves(Scratch& scratch, int count, std::uint32_t* pixels,
         states.resize(TRACE_DEPTH + 1);
     }
     // Most primary rays hit nothing: their colour is known at once, and
-    // depends only on the leaves they crossed. The others are moved down to
-    // the front of the batch, in pixel order, where each later wave's rays
-    // stand too.
+    // depends only on the leaves they crossed. The others are gathered at the
+    // front of the batch, where each later wave's rays stand too: in pixel
+    // order, or for two rows column by column, so that neighbours in the
+    // batch are neighbours in the picture.
     scratch.hitPixels.clear();
     const std::uint32_t* glowPixels = glowTable(scratch);
-    std::size_t size = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::size_t pixel = static_cast<std::size_t>(i);
-        const FastWalk::Hit& hit = hits[pixel];
-        if (hit.obstacle < 0) {
-            if (static_cast<unsigned>(hit.leaves) < static_cast<unsigned>(GLOW_PIXELS)) {
+    const int columns = count / rows;
+    for (int x = 0; x < columns; ++x) {
+        for (int row = 0; row < rows; ++row) {
+            const int i = row * columns + x;
+            const FastWalk::Hit& hit = hits[static_cast<std::size_t>(i)];
+            if (hit.obstacle >= 0) {
+                scratch.hitPixels.push_back(i);
+            } else if (static_cast<unsigned>(hit.leaves) < static_cast<unsigned>(GLOW_PIXELS)) {
                 pixels[i] = glowPixels[hit.leaves];
             } else {
                 vell::Colour colour;
                 glowOnly(hit.leaves * STEP_GLOW, colour);
                 pixels[i] = packChannels(colour);
             }
-            continue;
         }
-        if (size != pixel) {
-            for (std::vector<double>& c : rays.component) {
-                c[size] = c[pixel];
+    }
+    std::size_t size = scratch.hitPixels.size();
+    if (size != 0) {
+        RayBatch& gathered = scratch.gathered;
+        gathered.reserve(size);
+        std::vector<FastWalk::Hit>& gatheredHits = scratch.gatheredHits;
+        if (gatheredHits.size() < hits.size()) {
+            gatheredHits.resize(hits.size());
+        }
+        for (std::size_t k = 0; k < size; ++k) {
+            const std::size_t i = static_cast<std::size_t>(scratch.hitPixels[k]);
+            for (int c = 0; c < 6; ++c) {
+                gathered.component[c][k] = rays.component[c][i];
             }
-            hits[size] = hit;
+            gatheredHits[k] = hits[i];
         }
-        scratch.hitPixels.push_back(i);
-        ++size;
+        std::swap(rays, gathered);
+        std::swap(hits, gatheredHits);
     }
     if (size == 0) {
         return;

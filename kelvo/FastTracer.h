@@ -101,6 +101,9 @@ public:
         // only the primary rays that hit, from the pixels hitPixels names.
         std::vector<std::vector<PathEntry>> waves;
         std::vector<int> hitPixels;
+        // Where the rays and hits of the primaries that hit are gathered.
+        RayBatch gathered;
+        std::vector<FastWalk::Hit> gatheredHits;
         // The packed colour of a ray that hits nothing, by the leaves it
         // crossed, for the rounding mode glowRounding (-1: not made yet).
         std::uint32_t glowPixels[GLOW_PIXELS];
@@ -170,7 +173,8 @@ private:
     // The secondary rays of a chunk's primaries, traced wave by wave in
     // packets, and every pixel's colour composed back to front and packed
     // into pixels.
-    void traceWaves(Scratch& scratch, int count, std::uint32_t* pixels, RayCounts* counts) const;
+    void traceWaves(Scratch& scratch, int count, int rows, std::uint32_t* pixels,
+                    RayCounts* counts) const;
     // The packed colours of misses by leaves crossed, made for the current
     // rounding mode.
     const std::uint32_t* glowTable(Scratch& scratch) const;
