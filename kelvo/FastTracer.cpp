@@ -208,7 +208,7 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
             primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays, 0);
             if (walk_.usable()) {
                 locateOrigins(scratch, n);
-                walkAll(scratch, n, predictions);
+                walkAll(scratch, 0, n, predictions);
                 std::copy(scratch.hits.begin(), scratch.hits.begin() + n, hits);
             } else {
                 for (int i = 0; i < n; ++i) {
@@ -256,44 +256,48 @@ double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& 
 void FastTracer::tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
                               std::uint32_t* pixels, int width, int firstRow, int endRow,
                               std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
-    // Chunks of a row, or of two rows side by side: rays made in pixel order
-    // (the generator's order), walked in packets, then shaded pixel by pixel.
-    // Two rows are walked in tiles, whose rays stay closer together than a
+    // Chunks of up to ROWS rows side by side: rays made in pixel order (the
+    // generator's order), walked in packets, then shaded pixel by pixel. Rows
+    // are walked two by two in tiles, whose rays stay closer together than a
     // row's: fewer packets split over several leaves.
     FastWalk::Prediction* predictions = predictionsOf(scratch);
-    if (scratch.hits.size() < static_cast<std::size_t>(2 * CHUNK)) {
-        scratch.hits.resize(2 * CHUNK);
+    if (scratch.hits.size() < static_cast<std::size_t>(ROWS * CHUNK)) {
+        scratch.hits.resize(ROWS * CHUNK);
     }
+    const std::uint64_t rowSteps = 2u * static_cast<std::uint64_t>(width);
     for (int y = firstRow; y < endRow;) {
-        const int rows = endRow - y >= 2 ? 2 : 1;
-        // The second row's generator runs on from where the first row's ends.
-        std::uint32_t second =
-            rows == 2 ? jitterJump(state, 2u * static_cast<std::uint64_t>(width)) : 0u;
+        const int rows = std::min(ROWS, endRow - y);
+        // Each row's generator runs on from where the row before ends.
+        std::uint32_t rowState[ROWS];
+        rowState[0] = state;
+        for (int r = 1; r < rows; ++r) {
+            rowState[r] = jitterJump(rowState[r - 1], rowSteps);
+        }
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
-            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays, 0);
-            if (rows == 2) {
-                primaryRays(observer, pixelWidth, pixelHeight, x0, y + 1, n, second,
-                            scratch.rays, static_cast<std::size_t>(n));
+            const std::size_t row = static_cast<std::size_t>(n);
+            for (int r = 0; r < rows; ++r) {
+                primaryRays(observer, pixelWidth, pixelHeight, x0, y + r, n, rowState[r],
+                            scratch.rays, r * row);
             }
             locateOrigins(scratch, rows * n);
-            if (rows == 2) {
-                walkRows(scratch, n, predictions);
-            } else {
-                walkAll(scratch, n, predictions);
+            for (int r = 0; r < rows; r += 2) {
+                if (r + 1 < rows) {
+                    walkRows(scratch, r * row, n, predictions);
+                } else {
+                    walkAll(scratch, r * row, n, predictions);
+                }
             }
             traceWaves(scratch, rows * n, rows, scratch.pixels, counts);
-            std::copy(scratch.pixels, scratch.pixels + n, pixels + x0);
-            if (rows == 2) {
-                std::copy(scratch.pixels + n, scratch.pixels + 2 * n, pixels + width + x0);
+            for (int r = 0; r < rows; ++r) {
+                std::copy(scratch.pixels + r * n, scratch.pixels + (r + 1) * n,
+                          pixels + static_cast<std::ptrdiff_t>(r) * width + x0);
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(rows * n);
             }
         }
-        if (rows == 2) {
-            state = second;
-        }
+        state = rowState[rows - 1];
         pixels += static_cast<std::ptrdiff_t>(rows) * width;
         y += rows;
     }
@@ -315,32 +319,38 @@ void FastTracer::locateOrigins(Scratch& scratch, int count) const {
 #endif
 }
 
-void FastTracer::walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {
+void FastTracer::walkAll(Scratch& scratch, std::size_t first, int count,
+                         FastWalk::Prediction* predictions) const {
     const RayBatch& rays = scratch.rays;
 #if defined(KELVO_PACKETS)
     const PacketWalk::RayLanes lanes{
-        {rays.component[0].data(), rays.component[1].data(), rays.component[2].data()},
-        {rays.component[3].data(), rays.component[4].data(), rays.component[5].data()}};
-    PacketWalk::nearestHits(walk_, lanes, rays.starts.data(), count, scratch.hits.data(),
-                            predictions);
+        {rays.component[0].data() + first, rays.component[1].data() + first,
+         rays.component[2].data() + first},
+        {rays.component[3].data() + first, rays.component[4].data() + first,
+         rays.component[5].data() + first}};
+    PacketWalk::nearestHits(walk_, lanes, rays.starts.data() + first, count,
+                            scratch.hits.data() + first, predictions);
 #else
     for (int q = 0; q < count; ++q) {
-        const std::size_t i = static_cast<std::size_t>(q);
+        const std::size_t i = first + static_cast<std::size_t>(q);
         scratch.hits[i] = walk_.nearestHit(rays.ray(i), rays.starts[i], predictions);
     }
 #endif
 }
 
-void FastTracer::walkRows(Scratch& scratch, int count, FastWalk::Prediction* predictions) const {
+void FastTracer::walkRows(Scratch& scratch, std::size_t first, int count,
+                          FastWalk::Prediction* predictions) const {
 #if defined(KELVO_PACKETS)
     const RayBatch& rays = scratch.rays;
     const PacketWalk::RayLanes lanes{
-        {rays.component[0].data(), rays.component[1].data(), rays.component[2].data()},
-        {rays.component[3].data(), rays.component[4].data(), rays.component[5].data()}};
-    PacketWalk::nearestHitsInRows(walk_, lanes, rays.starts.data(), count, scratch.hits.data(),
-                                  predictions);
+        {rays.component[0].data() + first, rays.component[1].data() + first,
+         rays.component[2].data() + first},
+        {rays.component[3].data() + first, rays.component[4].data() + first,
+         rays.component[5].data() + first}};
+    PacketWalk::nearestHitsInRows(walk_, lanes, rays.starts.data() + first, count,
+                                  scratch.hits.data() + first, predictions);
 #else
-    walkAll(scratch, 2 * count, predictions);
+    walkAll(scratch, first, 2 * count, predictions);
 #endif
 }
 
@@ -357,9 +367,9 @@ void FastTracer::traceWaves(Scratch& scratch, int count, int rows, std::uint32_t
     }
     // Most primary rays hit nothing: their colour is known at once, and
     // depends only on the leaves they crossed. The others are gathered at the
-    // front of the batch, where each later wave's rays stand too: in pixel
-    // order, or for two rows column by column, so that neighbours in the
-    // batch are neighbours in the picture.
+    // front of the batch, where each later wave's rays stand too: column by
+    // column, each column top to bottom, so that neighbours in the batch are
+    // neighbours in the picture.
     scratch.hitPixels.clear();
     const std::uint32_t* glowPixels = glowTable(scratch);
     const int columns = count / rows;
@@ -483,7 +493,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, int rows, std::uint32_t
         if (hits.size() < batch) {
             hits.resize(batch);
         }
-        walkAll(scratch, static_cast<int>(batch), predictions);
+        walkAll(scratch, 0, static_cast<int>(batch), predictions);
         for (std::size_t j = 0; j < shadows; ++j) {
             const FastWalk::Hit& hit = hits[mirrored + j];
             const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;

@@ -82,6 +82,8 @@ private:
     static constexpr int GLOW_PIXELS = 64;
     // Primary rays of a row's chunk: at most CHUNK pixels from x0 of row y.
     static constexpr int CHUNK = 128;
+    // Rows whose chunks are traced together.
+    static constexpr int ROWS = 4;
 
 public:
     class Scratch {
@@ -108,7 +110,7 @@ public:
         // crossed, for the rounding mode glowRounding (-1: not made yet).
         std::uint32_t glowPixels[GLOW_PIXELS];
         // The packed colours of a chunk.
-        std::uint32_t pixels[2 * CHUNK];
+        std::uint32_t pixels[ROWS * CHUNK];
         int glowRounding = -1;
         std::vector<std::vector<signed char>> lightStates;
         // The light state each shadow ray of a wave answers.
@@ -181,12 +183,15 @@ private:
     // The start leaves of the first count of scratch's rays, each origin's
     // leaf found from the previous one's.
     void locateOrigins(Scratch& scratch, int count) const;
-    // The queries of scratch's rays from their start leaves into its hits: in
-    // packets where compiled in, else one by one.
-    void walkAll(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
+    // The queries of count of scratch's rays from index first, from their
+    // start leaves into its hits at the same indices: in packets where
+    // compiled in, else one by one.
+    void walkAll(Scratch& scratch, std::size_t first, int count,
+                 FastWalk::Prediction* predictions) const;
     // The same for two rows of count rays each, one after the other in
-    // scratch's rays, walked in tiles of both.
-    void walkRows(Scratch& scratch, int count, FastWalk::Prediction* predictions) const;
+    // scratch's rays from index first, walked in tiles of both.
+    void walkRows(Scratch& scratch, std::size_t first, int count,
+                  FastWalk::Prediction* predictions) const;
     // The end of the shading arithmetic: the colour attenuated over the
     // distance t, then the glow of the leaves crossed added.
     void attenuate(double t, double glow, vell::Colour& out) const;

@@ -104,19 +104,19 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
         vell::NodePool* previousPool = vell::setCurrentPool(&worker.pool);
         RayCounts* rowCounts = counts != nullptr ? &worker.counts : nullptr;
 
-        // Rows in pairs: the fast kernel walks two rows together.
-        const int pairs = height / 2 + height % 2;
+        // Rows in groups: the fast kernel traces several rows together.
+        const int groups = (height + ROWS_PER_TASK - 1) / ROWS_PER_TASK;
 #pragma omp for schedule(dynamic, 1)
-        for (int pair = 0; pair < pairs; ++pair) {
+        for (int group = 0; group < groups; ++group) {
             // A stop request skips the rows not yet begun, so a stop waits
-            // for at most one pair of rows per worker.
+            // for at most one group of rows per worker.
             if (vell::stopRequested()) {
                 continue;
             }
-            const int y = 2 * pair;
+            const int y = ROWS_PER_TASK * group;
             std::uint32_t rowState = jitterJump(frameState, rowSteps * static_cast<unsigned>(y));
             worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(y) * width, width, y,
-                                     std::min(y + 2, height), rowState, rowCounts);
+                                     std::min(y + ROWS_PER_TASK, height), rowState, rowCounts);
         }
 
         vell::setCurrentPool(previousPool);

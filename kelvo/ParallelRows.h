@@ -40,13 +40,16 @@ RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer);
 int hardwareThreads();
 
 // Traces the rows of each frame on a team of worker threads that persists
-// across frames (the OpenMP runtime's pool), rows handed out two at a time.
+// across frames (the OpenMP runtime's pool), rows handed out ROWS_PER_TASK at
+// a time.
 // The picture and the generator's final state are those of the single-threaded
 // loop, for any thread count: row y starts from the frame's state jumped ahead
 // by 2 * width * y steps.
 class ParallelRows {
 public:
     static constexpr int MAX_THREADS = 256;
+    // Rows a worker takes at once: the fast kernel traces four rows together.
+    static constexpr int ROWS_PER_TASK = 4;
 
     // threads from 1 to MAX_THREADS (clamped).
     ParallelRows(int threads, const RowKernelFactory& makeKernel);
