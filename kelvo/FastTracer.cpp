@@ -208,7 +208,7 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
             primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays, 0);
             if (walk_.usable()) {
                 locateOrigins(scratch, n);
-                walkAll(scratch, 0, n, predictions);
+                walkAll(scratch, 0, n, 1, predictions);
                 std::copy(scratch.hits.begin(), scratch.hits.begin() + n, hits);
             } else {
                 for (int i = 0; i < n; ++i) {
@@ -282,11 +282,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             }
             locateOrigins(scratch, rows * n);
             for (int r = 0; r < rows; r += 2) {
-                if (r + 1 < rows) {
-                    walkRows(scratch, r * row, n, predictions);
-                } else {
-                    walkAll(scratch, r * row, n, predictions);
-                }
+                walkAll(scratch, r * row, n, std::min(2, rows - r), predictions);
             }
             traceWaves(scratch, rows * n, rows, scratch.pixels, counts);
             for (int r = 0; r < rows; ++r) {
@@ -319,7 +315,7 @@ void FastTracer::locateOrigins(Scratch& scratch, int count) const {
 #endif
 }
 
-void FastTracer::walkAll(Scratch& scratch, std::size_t first, int count,
+void FastTracer::walkAll(Scratch& scratch, std::size_t first, int count, int rows,
                          FastWalk::Prediction* predictions) const {
     const RayBatch& rays = scratch.rays;
 #if defined(KELVO_PACKETS)
@@ -328,29 +324,18 @@ void FastTracer::walkAll(Scratch& scratch, std::size_t first, int count,
          rays.component[2].data() + first},
         {rays.component[3].data() + first, rays.component[4].data() + first,
          rays.component[5].data() + first}};
-    PacketWalk::nearestHits(walk_, lanes, rays.starts.data() + first, count,
-                            scratch.hits.data() + first, predictions);
+    if (rows == 2) {
+        PacketWalk::nearestHitsInRows(walk_, lanes, rays.starts.data() + first, count,
+                                      scratch.hits.data() + first, predictions);
+    } else {
+        PacketWalk::nearestHits(walk_, lanes, rays.starts.data() + first, count,
+                                scratch.hits.data() + first, predictions);
+    }
 #else
-    for (int q = 0; q < count; ++q) {
+    for (int q = 0; q < rows * count; ++q) {
         const std::size_t i = first + static_cast<std::size_t>(q);
         scratch.hits[i] = walk_.nearestHit(rays.ray(i), rays.starts[i], predictions);
     }
-#endif
-}
-
-void FastTracer::walkRows(Scratch& scratch, std::size_t first, int count,
-                          FastWalk::Prediction* predictions) const {
-#if defined(KELVO_PACKETS)
-    const RayBatch& rays = scratch.rays;
-    const PacketWalk::RayLanes lanes{
-        {rays.component[0].data() + first, rays.component[1].data() + first,
-         rays.component[2].data() + first},
-        {rays.component[3].data() + first, rays.component[4].data() + first,
-         rays.component[5].data() + first}};
-    PacketWalk::nearestHitsInRows(walk_, lanes, rays.starts.data() + first, count,
-                                  scratch.hits.data() + first, predictions);
-#else
-    walkAll(scratch, first, 2 * count, predictions);
 #endif
 }
 
@@ -493,7 +478,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, int rows, std::uint32_t
         if (hits.size() < batch) {
             hits.resize(batch);
         }
-        walkAll(scratch, 0, static_cast<int>(batch), predictions);
+        walkAll(scratch, 0, static_cast<int>(batch), 1, predictions);
         for (std::size_t j = 0; j < shadows; ++j) {
             const FastWalk::Hit& hit = hits[mirrored + j];
             const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;

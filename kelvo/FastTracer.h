@@ -183,15 +183,12 @@ private:
     // The start leaves of the first count of scratch's rays, each origin's
     // leaf found from the previous one's.
     void locateOrigins(Scratch& scratch, int count) const;
-    // The queries of count of scratch's rays from index first, from their
-    // start leaves into its hits at the same indices: in packets where
-    // compiled in, else one by one.
-    void walkAll(Scratch& scratch, std::size_t first, int count,
+    // The queries of rows (1 or 2) rows of count of scratch's rays each, one
+    // after the other from index first, from their start leaves into its
+    // hits at the same indices: in packets where compiled in (two rows in
+    // tiles of both), else one by one.
+    void walkAll(Scratch& scratch, std::size_t first, int count, int rows,
                  FastWalk::Prediction* predictions) const;
-    // The same for two rows of count rays each, one after the other in
-    // scratch's rays from index first, walked in tiles of both.
-    void walkRows(Scratch& scratch, std::size_t first, int count,
-                  FastWalk::Prediction* predictions) const;
     // The end of the shading arithmetic: the colour attenuated over the
     // distance t, then the glow of the leaves crossed added.
     void attenuate(double t, double glow, vell::Colour& out) const;
