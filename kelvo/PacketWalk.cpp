@@ -583,26 +583,34 @@ void LocateAll(const FastWalk& walk, const double* const point[3], int count, in
     }
 }
 
+// Two vectors a packet: each step is a long chain of dependent work (the
+// leaf, the exit division, the prediction), and the two vectors' halves of it
+// overlap. Two packets of one vector stepped in turn overlap less, and more
+// vectors a packet cost more in registers than they gain.
+constexpr int PACKET_VECTORS = 2;
+
+// One packet's queries, vector k holding rays first[k] to first[k] + count[k],
+// answered into hits at the rays' indices.
+HWY_INLINE void WalkPacket(const FastWalk& walk, const PacketWalk::RayLanes& rays,
+                           const int* first, const int* count, const int* startLeaves,
+                           FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+    Packet<PACKET_VECTORS> packet(rays, first, count, startLeaves);
+    while (packet.live()) {
+        packet.step(walk, predictions);
+    }
+    packet.finish(hits);
+}
+
 void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const int* startLeaves,
                  int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    // Two vectors a packet: each step is a long chain of dependent work (the
-    // leaf, the exit division, the prediction), and the two vectors' halves
-    // of it overlap. Two packets of one vector stepped in turn overlap less,
-    // and more vectors a packet cost more in registers than they gain.
-    constexpr int vectors = 2;
-    const int n = vectors * Width();
     const int w = Width();
-    for (int i = 0; i < count; i += n) {
-        int first[vectors], here[vectors];
-        for (int k = 0; k < vectors; ++k) {
+    for (int i = 0; i < count; i += PACKET_VECTORS * w) {
+        int first[PACKET_VECTORS], here[PACKET_VECTORS];
+        for (int k = 0; k < PACKET_VECTORS; ++k) {
             first[k] = i + k * w;
             here[k] = std::clamp(count - first[k], 0, w);
         }
-        Packet<vectors> packet(rays, first, here, startLeaves);
-        while (packet.live()) {
-            packet.step(walk, predictions);
-        }
-        packet.finish(hits);
+        WalkPacket(walk, rays, first, here, startLeaves, hits, predictions);
     }
 }
 
@@ -610,17 +618,13 @@ void NearestHitsInRows(const FastWalk& walk, const PacketWalk::RayLanes& rays,
                        const int* startLeaves, int count, FastWalk::Hit* hits,
                        FastWalk::Prediction* predictions) {
     // A packet is a tile: one vector from each row, above one another.
-    constexpr int vectors = 2;
+    static_assert(PACKET_VECTORS == 2, "a tile of two rows fills one packet");
     const int w = Width();
     for (int i = 0; i < count; i += w) {
         const int here = count - i < w ? count - i : w;
-        const int first[vectors] = {i, count + i};
-        const int counts[vectors] = {here, here};
-        Packet<vectors> packet(rays, first, counts, startLeaves);
-        while (packet.live()) {
-            packet.step(walk, predictions);
-        }
-        packet.finish(hits);
+        const int first[PACKET_VECTORS] = {i, count + i};
+        const int counts[PACKET_VECTORS] = {here, here};
+        WalkPacket(walk, rays, first, counts, startLeaves, hits, predictions);
     }
 }
 
