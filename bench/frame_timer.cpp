@@ -10,9 +10,9 @@
 #include <ctime>
 #include <vector>
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/RayTracer.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/view/RayTracer.h"
 
 namespace {
 

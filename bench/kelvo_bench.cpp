@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "kelvo/RayTracer.h"
-#include "kelvo/SpaceTreeMemoBuild.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/tree/SpaceTreeMemoBuild.h"
+#include "kelvo/view/RayTracer.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
 

@@ -1,15 +1,15 @@
-#include "kelvo/Benchmark.h"
+#include "kelvo/app/Benchmark.h"
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/ParallelRows.h"
-#include "kelvo/RayTracer.h"
-#include "kelvo/ViewRows.h"
-#include "kelvo/Viewer.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/fast/ParallelRows.h"
+#include "kelvo/view/RayTracer.h"
+#include "kelvo/viewer/ViewRows.h"
+#include "kelvo/viewer/Viewer.h"
 #include "velllib/app.h"
 
 namespace kelvo {

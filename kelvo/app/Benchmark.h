@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "kelvo/RayCounts.h"
-#include "kelvo/Viewer.h"
+#include "kelvo/scene/RayCounts.h"
+#include "kelvo/viewer/Viewer.h"
 
 namespace kelvo {
 

@@ -1,10 +1,10 @@
-#include "kelvo/appMain.h"
+#include "kelvo/app/appMain.h"
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/ParallelRows.h"
-#include "kelvo/ViewRows.h"
-#include "kelvo/Viewer.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/fast/ParallelRows.h"
+#include "kelvo/viewer/ViewRows.h"
+#include "kelvo/viewer/Viewer.h"
 #include "velllib/app.h"
 
 namespace kelvo {

@@ -3,9 +3,9 @@
 #include <functional>
 #include <optional>
 
-#include "kelvo/CameraText.h"
+#include "kelvo/viewer/CameraText.h"
 
-#include "kelvo/Viewer.h"
+#include "kelvo/viewer/Viewer.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
 
 #include <cmath>
 

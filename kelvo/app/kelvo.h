@@ -3,11 +3,11 @@
 #include <memory>
 #include <vector>
 
-#include "kelvo/ObstacleSphere.h"
-#include "kelvo/Observer.h"
-#include "kelvo/PointLight.h"
-#include "kelvo/Surface.h"
-#include "kelvo/World.h"
+#include "kelvo/scene/ObstacleSphere.h"
+#include "kelvo/scene/PointLight.h"
+#include "kelvo/scene/Surface.h"
+#include "kelvo/view/Observer.h"
+#include "kelvo/world/World.h"
 #include "velllib/vell_list.h"
 
 namespace kelvo {

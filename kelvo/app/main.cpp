@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "kelvo/Benchmark.h"
-#include "kelvo/CameraText.h"
-#include "kelvo/ImageFile.h"
-#include "kelvo/ParallelRows.h"
-#include "kelvo/RayTracer.h"
-#include "kelvo/appMain.h"
+#include "kelvo/app/Benchmark.h"
+#include "kelvo/app/appMain.h"
+#include "kelvo/fast/ParallelRows.h"
+#include "kelvo/view/RayTracer.h"
+#include "kelvo/viewer/CameraText.h"
+#include "kelvo/viewer/ImageFile.h"
 #include "velllib/app.h"
-#include "velllib/platform_memory.h"
 #include "velllib/platform_desktop.h"
+#include "velllib/platform_memory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "kelvo/FastTracer.h"
+#include "kelvo/fast/FastTracer.h"
 
 #include <algorithm>
 #include <cfenv>
@@ -7,10 +7,10 @@
 #include <immintrin.h>
 #endif
 
-#include "kelvo/JitterJump.h"
-#include "kelvo/PacketWalk.h"
-#include "kelvo/RayTracer.h"
-#include "kelvo/World.h"
+#include "kelvo/fast/PacketWalk.h"
+#include "kelvo/view/Jitter.h"
+#include "kelvo/view/Pixel.h"
+#include "kelvo/world/World.h"
 
 namespace kelvo {
 
@@ -61,7 +61,7 @@ inline void glowOnly(double glow, vell::Colour& out) {
 
 namespace {
 
-// RayTracer::packColour per channel, all three at once: each channel scaled
+// kelvo::packColour per channel, all three at once: each channel scaled
 // by 255, held to [0, 255] (NaN to 0: the maximum gives its second operand
 // when either is NaN), then rounded in the current mode, as nearbyint rounds.
 // Within (0, 255) the clamps change nothing; at 255 and beyond every rounding
@@ -76,7 +76,7 @@ inline std::uint32_t packChannels(const vell::Colour& colour) {
     const __m128i words = _mm_packs_epi32(channels, channels);
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 #else
-    return RayTracer::packColour(colour);
+    return kelvo::packColour(colour);
 #endif
 }
 
@@ -115,9 +115,9 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
     for (int y = firstRow; y < endRow; ++y) {
         for (int x = 0; x < width; ++x) {
             // The same expressions as the view's loop: x + offset is a float sum.
-            const int r1 = RayTracer::nextJitter(state);
+            const int r1 = nextJitter(state);
             const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
-            const int r2 = RayTracer::nextJitter(state);
+            const int r2 = nextJitter(state);
             const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
             const double point[2] = {u, v};
             Ray ray;

@@ -6,9 +6,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "kelvo/FastWalk.h"
-#include "kelvo/Observer.h"
-#include "kelvo/RayCounts.h"
+#include "kelvo/fast/FastWalk.h"
+#include "kelvo/scene/RayCounts.h"
+#include "kelvo/view/Observer.h"
 #include "velllib/colour.h"
 
 namespace kelvo {
@@ -145,7 +145,7 @@ public:
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;
 
-    // RayTracer::packColour to the bit, without its library call per channel.
+    // kelvo::packColour to the bit, without its library call per channel.
     static std::uint32_t packColour(const vell::Colour& colour);
 
     // The vector instruction set the primary rays run on.

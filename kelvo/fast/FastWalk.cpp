@@ -1,12 +1,12 @@
-#include "kelvo/FastWalk.h"
+#include "kelvo/fast/FastWalk.h"
 
 #include <cmath>
 #include <limits>
 #include <typeinfo>
 #include <unordered_map>
 
-#include "kelvo/ObstacleSphere.h"
-#include "kelvo/World.h"
+#include "kelvo/scene/ObstacleSphere.h"
+#include "kelvo/world/World.h"
 
 namespace kelvo {
 

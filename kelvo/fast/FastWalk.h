@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "kelvo/Obstacle.h"
-#include "kelvo/Ray.h"
-#include "kelvo/STNode.h"
-#include "kelvo/Surface.h"
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/Obstacle.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/Surface.h"
+#include "kelvo/scene/Vec3.h"
+#include "kelvo/tree/STNode.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/PacketWalk.h"
+#include "kelvo/fast/PacketWalk.h"
 
 #include <cmath>
 #include <algorithm>
@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "kelvo/World.h"
+#include "kelvo/world/World.h"
 
 // Compiled once per instruction set; the source re-includes itself.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "kelvo/PacketWalk.cpp"
+#define HWY_TARGET_INCLUDE "kelvo/fast/PacketWalk.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "kelvo/Camera.h"
-#include "kelvo/FastWalk.h"
+#include "kelvo/fast/FastWalk.h"
+#include "kelvo/view/Camera.h"
 
 namespace kelvo {
 

@@ -1,13 +1,13 @@
-#include "kelvo/ParallelRows.h"
+#include "kelvo/fast/ParallelRows.h"
 
 #include <omp.h>
 
 #include <algorithm>
 #include <cfenv>
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/JitterJump.h"
-#include "kelvo/RayTracer.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/view/Jitter.h"
+#include "kelvo/view/RayTracer.h"
 #include "velllib/app.h"
 #include "velllib/vell_list.h"
 

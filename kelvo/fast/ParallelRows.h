@@ -5,7 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "kelvo/RayCounts.h"
+#include "kelvo/scene/RayCounts.h"
+#include "kelvo/view/FrameTracer.h"
 
 namespace kelvo {
 
@@ -45,7 +46,7 @@ int hardwareThreads();
 // The picture and the generator's final state are those of the single-threaded
 // loop, for any thread count: row y starts from the frame's state jumped ahead
 // by 2 * width * y steps.
-class ParallelRows {
+class ParallelRows : public FrameTracer {
 public:
     static constexpr int MAX_THREADS = 256;
     // Rows a worker takes at once: the fast kernel traces four rows together.
@@ -53,7 +54,7 @@ public:
 
     // threads from 1 to MAX_THREADS (clamped).
     ParallelRows(int threads, const RowKernelFactory& makeKernel);
-    ~ParallelRows();
+    ~ParallelRows() override;
     ParallelRows(const ParallelRows&) = delete;
     ParallelRows& operator=(const ParallelRows&) = delete;
 
@@ -62,7 +63,7 @@ public:
     // where the literal loop leaves it. counts, when given, grows by the
     // frame's rays.
     void traceFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
-                    RayCounts* counts);
+                    RayCounts* counts) override;
 
     int threads() const { return static_cast<int>(workers_.size()); }
 

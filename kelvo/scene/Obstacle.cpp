@@ -1,4 +1,4 @@
-#include "kelvo/Obstacle.h"
+#include "kelvo/scene/Obstacle.h"
 
 namespace kelvo {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "kelvo/Box.h"
-#include "kelvo/Ray.h"
-#include "kelvo/Surface.h"
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/Box.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/Surface.h"
+#include "kelvo/scene/Vec3.h"
 
 namespace kelvo {
 

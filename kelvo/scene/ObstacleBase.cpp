@@ -1,4 +1,4 @@
-#include "kelvo/ObstacleBase.h"
+#include "kelvo/scene/ObstacleBase.h"
 
 namespace kelvo {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/Obstacle.h"
+#include "kelvo/scene/Obstacle.h"
 
 namespace kelvo {
 

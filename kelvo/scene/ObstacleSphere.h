@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/ObstacleBase.h"
+#include "kelvo/scene/ObstacleBase.h"
 
 namespace kelvo {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/Vec3.h"
 
 namespace kelvo {
 

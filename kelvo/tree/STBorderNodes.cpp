@@ -1,6 +1,6 @@
-#include "kelvo/STBorderNodes.h"
+#include "kelvo/tree/STBorderNodes.h"
 
-#include "kelvo/STNode.h"
+#include "kelvo/tree/STNode.h"
 
 namespace kelvo {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/Box.h"
+#include "kelvo/scene/Box.h"
 
 namespace kelvo {
 

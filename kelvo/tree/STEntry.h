@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kelvo/Box.h"
-#include "kelvo/Obstacle.h"
+#include "kelvo/scene/Box.h"
+#include "kelvo/scene/Obstacle.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/STNode.h"
+#include "kelvo/tree/STNode.h"
 
 #include <cmath>
 #include <initializer_list>

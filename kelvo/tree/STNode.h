@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kelvo/STBorderNodes.h"
-#include "kelvo/SpaceTreeList.h"
+#include "kelvo/tree/STBorderNodes.h"
+#include "kelvo/tree/SpaceTreeList.h"
 #include "velllib/vell_list.h"
 
 namespace kelvo {

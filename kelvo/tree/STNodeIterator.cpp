@@ -1,4 +1,4 @@
-#include "kelvo/STNodeIterator.h"
+#include "kelvo/tree/STNodeIterator.h"
 
 namespace kelvo {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "kelvo/Ray.h"
-#include "kelvo/STNode.h"
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/Vec3.h"
+#include "kelvo/tree/STNode.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/SpaceTree.h"
+#include "kelvo/tree/SpaceTree.h"
 
 namespace kelvo {
 

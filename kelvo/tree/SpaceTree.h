@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/STNode.h"
+#include "kelvo/tree/STNode.h"
 #include "velllib/vell_list.h"
 
 namespace kelvo {

@@ -1,4 +1,4 @@
-#include "kelvo/SpaceTreeList.h"
+#include "kelvo/tree/SpaceTreeList.h"
 
 namespace kelvo {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kelvo/Box.h"
-#include "kelvo/STEntry.h"
+#include "kelvo/scene/Box.h"
+#include "kelvo/tree/STEntry.h"
 #include "velllib/vell_list.h"
 
 namespace kelvo {

@@ -1,4 +1,4 @@
-#include "kelvo/SpaceTreeMemoBuild.h"
+#include "kelvo/tree/SpaceTreeMemoBuild.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "kelvo/ObstacleSphere.h"
+#include "kelvo/scene/ObstacleSphere.h"
 #include "velllib/vell_memory.h"
 
 namespace kelvo {

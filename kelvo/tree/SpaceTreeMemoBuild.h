@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "kelvo/Box.h"
-#include "kelvo/Obstacle.h"
-#include "kelvo/ObstacleSphere.h"
-#include "kelvo/STNode.h"
+#include "kelvo/scene/Box.h"
+#include "kelvo/scene/Obstacle.h"
+#include "kelvo/scene/ObstacleSphere.h"
+#include "kelvo/tree/STNode.h"
 #include "velllib/vell_list.h"
 #include "velllib/vell_memory.h"
 

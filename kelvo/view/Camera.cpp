@@ -1,4 +1,4 @@
-#include "kelvo/Camera.h"
+#include "kelvo/view/Camera.h"
 
 #include <cmath>
 

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "kelvo/Ray.h"
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/Vec3.h"
 
 namespace kelvo {
 

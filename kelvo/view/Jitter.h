@@ -5,10 +5,20 @@
 namespace kelvo {
 
 // The view's jitter generator is the affine map s -> s * 214013 + 2531011
-// modulo 2^32 (RayTracer::nextJitter). Rows traced on other threads start
-// from the state the single-threaded loop would have reached there.
+// modulo 2^32. Rows traced on other threads start from the state the
+// single-threaded loop would have reached there.
 inline constexpr std::uint32_t JITTER_MULTIPLIER = 214013u;
 inline constexpr std::uint32_t JITTER_INCREMENT = 2531011u;
+
+// The generator's step to a sub-pixel offset: 1/32768, exact in floats.
+inline constexpr float JITTER_SCALE = 1.0f / 32768.0f;
+
+// Steps the generator and returns bits 16 to 30 of the new state.
+inline int nextJitter(std::uint32_t& state) {
+    // Unsigned: the generator relies on wrap-around modulo 2^32.
+    state = state * JITTER_MULTIPLIER + JITTER_INCREMENT;
+    return static_cast<int>((state >> 16) & 0x7fffu);
+}
 
 // The state after steps steps of the generator from state, in O(log steps):
 // the map is raised to the power steps by repeated squaring. Unsigned

@@ -1,4 +1,4 @@
-#include "kelvo/Observer.h"
+#include "kelvo/view/Observer.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kelvo/Camera.h"
+#include "kelvo/view/Camera.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/Rasterizer.h"
+#include "kelvo/view/Rasterizer.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,8 +1,7 @@
-#include "kelvo/RayTracer.h"
+#include "kelvo/view/RayTracer.h"
 
 #include <cmath>
 
-#include "kelvo/ParallelRows.h"
 #include "velllib/vell_time.h"
 
 namespace kelvo {
@@ -11,20 +10,6 @@ RayTracer::RayTracer(const World* w, const Observer& o, int mode)
     : Rasterizer(3.0), world(w), observer(o), referenceScreen(o.screen), fitMode(mode) {
     vell::updateClock();
     lastFrameTime = vell::clockSeconds;
-}
-
-std::uint32_t RayTracer::packColour(const vell::Colour& colour) {
-    auto channel = [](float c) -> std::uint32_t {
-        const float t = c * 255.0f;
-        // Negative and NaN components give 0; the default rounding mode rounds
-        // halves to even.
-        if (!(t > 0.0f)) {
-            return 0;
-        }
-        const float n = std::nearbyint(t);
-        return n < 255.0f ? static_cast<std::uint32_t>(n) : 255u;
-    };
-    return channel(colour.b) | channel(colour.g) << 8 | channel(colour.r) << 16;
 }
 
 void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,

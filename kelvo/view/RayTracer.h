@@ -2,19 +2,15 @@
 
 #include <cstdint>
 
-#include "kelvo/Observer.h"
-#include "kelvo/Rasterizer.h"
-#include "kelvo/RayCounts.h"
-#include "kelvo/World.h"
+#include "kelvo/scene/RayCounts.h"
+#include "kelvo/view/FrameTracer.h"
+#include "kelvo/view/Jitter.h"
+#include "kelvo/view/Observer.h"
+#include "kelvo/view/Pixel.h"
+#include "kelvo/view/Rasterizer.h"
+#include "kelvo/world/World.h"
 
 namespace kelvo {
-
-class ParallelRows;
-
-// The jitter generator's step to a sub-pixel offset: 1/32768, exact in floats.
-inline constexpr float JITTER_SCALE = 1.0f / 32768.0f;
-// Surfaces one pixel may shade along its chain of reflections.
-inline constexpr int TRACE_DEPTH = 10;
 
 // The view: every frame it reads the keys, moves its observer, traces one
 // jittered ray per pixel into the back buffer and overlays the tree's
@@ -38,15 +34,9 @@ public:
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, RayCounts* counts = nullptr) const;
 
-    // Steps the generator and returns bits 16 to 30 of the new state.
-    static int nextJitter(std::uint32_t& state) {
-        // Unsigned: the generator relies on wrap-around modulo 2^32.
-        state = state * 214013u + 2531011u;
-        return static_cast<int>((state >> 16) & 0x7fffu);
-    }
-    // Scaled by 255 in single precision, rounded half to even, limited to
-    // 0..255; blue in bits 0-7, green 8-15, red 16-23.
-    static std::uint32_t packColour(const vell::Colour& colour);
+    // The view's generator step and pixel packing (Jitter.h, Pixel.h).
+    static int nextJitter(std::uint32_t& state) { return kelvo::nextJitter(state); }
+    static std::uint32_t packColour(const vell::Colour& colour) { return kelvo::packColour(colour); }
 
     const World* world;
     Observer observer;
@@ -59,7 +49,7 @@ public:
     double lastFrameTime;
     // Not owned. When set, frames are traced by these workers; otherwise by
     // traceRows on this thread. Both give the same pixels and generator state.
-    ParallelRows* rows = nullptr;
+    FrameTracer* rows = nullptr;
     // Not owned. When set, every frame adds the rays it traced.
     RayCounts* rayCounts = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "kelvo/CameraText.h"
+#include "kelvo/viewer/CameraText.h"
 
 #include <charconv>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "kelvo/Observer.h"
+#include "kelvo/view/Observer.h"
 
 namespace kelvo {
 

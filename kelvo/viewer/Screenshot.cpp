@@ -1,9 +1,9 @@
-#include "kelvo/Screenshot.h"
+#include "kelvo/viewer/Screenshot.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "kelvo/ImageFile.h"
+#include "kelvo/viewer/ImageFile.h"
 
 namespace kelvo {
 

@@ -1,10 +1,10 @@
-#include "kelvo/ViewRows.h"
+#include "kelvo/viewer/ViewRows.h"
 
 #include <array>
 #include <vector>
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/Viewer.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/viewer/Viewer.h"
 
 namespace kelvo {
 

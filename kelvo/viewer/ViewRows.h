@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "kelvo/ParallelRows.h"
+#include "kelvo/fast/ParallelRows.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "kelvo/Viewer.h"
+#include "kelvo/viewer/Viewer.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "kelvo/CameraText.h"
-#include "kelvo/Screenshot.h"
-#include "kelvo/ViewRows.h"
+#include "kelvo/viewer/CameraText.h"
+#include "kelvo/viewer/Screenshot.h"
+#include "kelvo/viewer/ViewRows.h"
 
 namespace kelvo {
 

@@ -3,7 +3,7 @@
 #include <bitset>
 #include <string>
 
-#include "kelvo/RayTracer.h"
+#include "kelvo/view/RayTracer.h"
 
 namespace kelvo {
 

@@ -1,8 +1,8 @@
-#include "kelvo/World.h"
+#include "kelvo/world/World.h"
 
 #include <cmath>
 
-#include "kelvo/SpaceTreeMemoBuild.h"
+#include "kelvo/tree/SpaceTreeMemoBuild.h"
 
 namespace kelvo {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "kelvo/Obstacle.h"
-#include "kelvo/PointLight.h"
-#include "kelvo/Ray.h"
-#include "kelvo/RayCounts.h"
-#include "kelvo/STNodeIterator.h"
-#include "kelvo/SpaceTree.h"
+#include "kelvo/scene/Obstacle.h"
+#include "kelvo/scene/PointLight.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/RayCounts.h"
+#include "kelvo/tree/STNodeIterator.h"
+#include "kelvo/tree/SpaceTree.h"
 #include "velllib/colour.h"
 #include "velllib/vell_list.h"
 

@@ -1,8 +1,8 @@
-#include "kelvo/Benchmark.h"
+#include "kelvo/app/Benchmark.h"
 
 #include <gtest/gtest.h>
 
-#include "kelvo/FastTracer.h"
+#include "kelvo/fast/FastTracer.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
 

@@ -1,8 +1,8 @@
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
 
 #include <gtest/gtest.h>
 
-#include "tree_helpers.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

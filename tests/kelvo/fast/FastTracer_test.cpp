@@ -1,4 +1,4 @@
-#include "kelvo/FastTracer.h"
+#include "kelvo/fast/FastTracer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "kelvo/PacketWalk.h"
-#include "kelvo/RayTracer.h"
-#include "tree_helpers.h"
+#include "kelvo/fast/PacketWalk.h"
+#include "kelvo/view/RayTracer.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "kelvo/FastWalk.h"
+#include "kelvo/fast/FastWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <vector>
 #include <sstream>
 
-#include "kelvo/PacketWalk.h"
-#include "tree_helpers.h"
-#include "walk_oracle.h"
+#include "kelvo/fast/PacketWalk.h"
+#include "tests/kelvo/tree/tree_helpers.h"
+#include "tests/kelvo/tree/walk_oracle.h"
 
 namespace kelvo {
 namespace {

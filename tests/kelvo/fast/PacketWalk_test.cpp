@@ -1,4 +1,4 @@
-#include "kelvo/PacketWalk.h"
+#include "kelvo/fast/PacketWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "tree_helpers.h"
-#include "walk_oracle.h"
+#include "tests/kelvo/tree/tree_helpers.h"
+#include "tests/kelvo/tree/walk_oracle.h"
 
 namespace kelvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "kelvo/ParallelRows.h"
+#include "kelvo/fast/ParallelRows.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "kelvo/JitterJump.h"
-#include "kelvo/RayTracer.h"
-#include "tree_helpers.h"
+#include "kelvo/view/Jitter.h"
+#include "kelvo/view/RayTracer.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

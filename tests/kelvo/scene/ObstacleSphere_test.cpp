@@ -1,4 +1,4 @@
-#include "kelvo/ObstacleSphere.h"
+#include "kelvo/scene/ObstacleSphere.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "kelvo/PointLight.h"
-#include "kelvo/Ray.h"
-#include "kelvo/Surface.h"
-#include "kelvo/Vec3.h"
+#include "kelvo/scene/PointLight.h"
+#include "kelvo/scene/Ray.h"
+#include "kelvo/scene/Surface.h"
+#include "kelvo/scene/Vec3.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "kelvo/STNodeIterator.h"
+#include "kelvo/tree/STNodeIterator.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "tree_helpers.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

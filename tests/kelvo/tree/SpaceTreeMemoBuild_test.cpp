@@ -1,4 +1,4 @@
-#include "kelvo/SpaceTreeMemoBuild.h"
+#include "kelvo/tree/SpaceTreeMemoBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "kelvo/kelvo.h"
-#include "tree_helpers.h"
+#include "kelvo/app/kelvo.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

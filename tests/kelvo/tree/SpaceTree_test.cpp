@@ -1,4 +1,4 @@
-#include "kelvo/SpaceTree.h"
+#include "kelvo/tree/SpaceTree.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <random>
 #include <sstream>
 
-#include "kelvo/kelvo.h"
-#include "tree_helpers.h"
+#include "kelvo/app/kelvo.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "kelvo/ObstacleBase.h"
-#include "kelvo/ObstacleSphere.h"
-#include "kelvo/World.h"
+#include "kelvo/scene/ObstacleBase.h"
+#include "kelvo/scene/ObstacleSphere.h"
+#include "kelvo/world/World.h"
 
 namespace kelvo::testing {
 
@@ -60,7 +60,7 @@ private:
 
 }  // namespace kelvo::testing
 
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
 
 namespace kelvo::testing {
 

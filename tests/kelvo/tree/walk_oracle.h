@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "kelvo/FastWalk.h"
-#include "kelvo/ObstacleSphere.h"
-#include "kelvo/World.h"
+#include "kelvo/fast/FastWalk.h"
+#include "kelvo/scene/ObstacleSphere.h"
+#include "kelvo/world/World.h"
 
 namespace kelvo::testing {
 

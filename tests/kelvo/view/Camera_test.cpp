@@ -1,11 +1,11 @@
-#include "kelvo/Camera.h"
+#include "kelvo/view/Camera.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "kelvo/Observer.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/view/Observer.h"
 
 namespace kelvo {
 namespace {

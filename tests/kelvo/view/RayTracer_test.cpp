@@ -1,4 +1,4 @@
-#include "kelvo/RayTracer.h"
+#include "kelvo/view/RayTracer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvo/ParallelRows.h"
-#include "tree_helpers.h"
+#include "kelvo/fast/ParallelRows.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
 #include "velllib/vell_time.h"

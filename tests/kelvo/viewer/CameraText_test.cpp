@@ -1,4 +1,4 @@
-#include "kelvo/CameraText.h"
+#include "kelvo/viewer/CameraText.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "kelvo/RayTracer.h"
-#include "kelvo/appMain.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/appMain.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/view/RayTracer.h"
 #include "velllib/app.h"
 #include "velllib/platform_memory.h"
 

@@ -1,4 +1,4 @@
-#include "kelvo/ImageFile.h"
+#include "kelvo/viewer/ImageFile.h"
 
 #include <gtest/gtest.h>
 

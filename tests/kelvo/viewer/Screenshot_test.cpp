@@ -1,4 +1,4 @@
-#include "kelvo/Screenshot.h"
+#include "kelvo/viewer/Screenshot.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "kelvo/ImageFile.h"
+#include "kelvo/viewer/ImageFile.h"
 
 namespace kelvo {
 namespace {

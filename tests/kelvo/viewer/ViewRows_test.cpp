@@ -1,4 +1,4 @@
-#include "kelvo/ViewRows.h"
+#include "kelvo/viewer/ViewRows.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "kelvo/FastTracer.h"
-#include "kelvo/Viewer.h"
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/viewer/Viewer.h"
+#include "tests/kelvo/tree/tree_helpers.h"
+#include "tests/kelvo/tree/walk_oracle.h"
 #include "tests/velllib/fake_platform.h"
-#include "tree_helpers.h"
-#include "walk_oracle.h"
 
 namespace kelvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "kelvo/Viewer.h"
+#include "kelvo/viewer/Viewer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "kelvo/CameraText.h"
-#include "kelvo/ImageFile.h"
-#include "kelvo/kelvo.h"
+#include "kelvo/app/kelvo.h"
+#include "kelvo/viewer/CameraText.h"
+#include "kelvo/viewer/ImageFile.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 #include "tests/velllib/fake_platform.h"
-#include "tree_helpers.h"
 #include "velllib/vell_time.h"
 
 namespace kelvo {

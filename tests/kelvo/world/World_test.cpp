@@ -1,10 +1,10 @@
-#include "kelvo/World.h"
+#include "kelvo/world/World.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "tree_helpers.h"
+#include "tests/kelvo/tree/tree_helpers.h"
 
 namespace kelvo {
 namespace {
