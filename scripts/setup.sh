@@ -57,6 +57,36 @@ if [ "${#missing[@]}" -gt 0 ]; then
     $sudo dpkg --add-architecture i386
   fi
   # Through env: sudo drops DEBIAN_FRONTEND from the environment.
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get)
+  # A mirror in mid-sync serves an index of the wrong size for a while
+  # ("File has unexpected size"); apt-get update then fails for that index
+  # alone. Try a few times, then go on with the indexes that did arrive.
+  for attempt in 1 2 3 4; do
+    if "${apt[@]}" update -qq; then
+      break
+    fi
+    if [ "$attempt" -eq 4 ]; then
+      echo "kelvo setup: apt-get update failed $attempt times; going on with the package lists it has" >&2
+    else
+      echo "kelvo setup: apt-get update failed (a mirror in mid-sync?); trying again in $((attempt * 10)) s" >&2
+      sleep $((attempt * 10))
+    fi
+  done
+  if ! "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"; then
+    # 32-bit Wine needs i386 libraries of exactly the amd64 versions, which
+    # come from the security index: without that index it cannot be installed.
+    # Everything else still can, and the Windows script then builds the 32-bit
+    # program without running it, saying why.
+    rest=()
+    for p in "${missing[@]}"; do
+      [ "$p" = wine32:i386 ] || rest+=("$p")
+    done
+    if [ -z "$windows" ] || [ "${#rest[@]}" -eq "${#missing[@]}" ]; then
+      exit 1
+    fi
+    echo "kelvo setup: wine32:i386 cannot be installed now; installing the rest without it" >&2
+    if [ "${#rest[@]}" -gt 0 ]; then
+      "${apt[@]}" install -y -qq --no-install-recommends "${rest[@]}"
+    fi
+  fi
 fi

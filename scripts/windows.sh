@@ -38,7 +38,10 @@ trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 # loader is one): where it cannot, a 32-bit Windows program under Wine exits
 # without a word, so the i686 build is then built but not run.
 runs32=""
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+why32="this machine cannot start 32-bit Linux programs, so 32-bit Wine cannot run"
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  why32="32-bit Wine (wine32:i386) could not be installed (see the set-up messages above)"
+elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
   runs32=1
 fi
 
@@ -53,8 +56,8 @@ done
 failures=0
 for arch in "${arches[@]}"; do
   if [ "$arch" = i686 ] && [ -z "$runs32" ]; then
-    echo "windows: i686: NOT RUN: this machine cannot start 32-bit Linux programs, so" \
-      "32-bit Wine cannot run (built build-win-i686/kelvo/kelvo.exe only)"
+    echo "windows: i686: NOT RUN: $why32 (built build-win-i686/kelvo/kelvo.exe only;" \
+      "the x86_64 checks decide)"
     continue
   fi
   echo "windows: $arch: tests under Wine"
