@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "kelvo/tree/SpaceTreeMemoBuild.h"
+#include "kelvo/tree/SpaceTreeSahBuild.h"
 
 namespace kelvo {
 
@@ -24,14 +25,25 @@ bool World::addLight(const PointLight* light) {
     return true;
 }
 
-void World::buildTree() {
+void World::buildTree(TreeBuild build) {
     tree.destroy();
-    tree.root = SpaceTreeMemoBuild(obstacles).makeTree();
+    if (build == TreeBuild::AUTOMATIC) {
+        int count = 0;
+        for (const vell::ListNode* n = obstacles; n != nullptr && count <= TRIAL_BUILD_LIMIT;
+             n = n->next) {
+            ++count;
+        }
+        build = count <= TRIAL_BUILD_LIMIT ? TreeBuild::TRIAL : TreeBuild::SURFACE_AREA;
+    }
+    builtBy = build;
+    tree.root = build == TreeBuild::TRIAL ? SpaceTreeMemoBuild(obstacles).makeTree()
+                                          : SpaceTreeSahBuild(obstacles).makeTree();
     averageDepth = static_cast<float>(tree.statistics(nodeCount, elementCount));
 }
 
 void World::buildTreeLiteral() {
     tree.destroy();
+    builtBy = TreeBuild::TRIAL;
     tree.build(obstacles);
     averageDepth = static_cast<float>(tree.statistics(nodeCount, elementCount));
 }

@@ -16,6 +16,16 @@ inline constexpr double NO_HIT_DISTANCE = 3.4028234663852886e38;
 // Grey added to each channel per leaf crossed before the hit was confirmed.
 inline constexpr double STEP_GLOW = 0.05;
 
+// How the space tree is built. The trial build (memoised, the same tree as
+// the literal one) measures whole trial subtrees and grows steeply with the
+// obstacle count; the surface-area build grows as n log n.
+enum class TreeBuild { AUTOMATIC, TRIAL, SURFACE_AREA };
+// Scenes up to this many obstacles take the trial build when automatic: the
+// program's flake of 37 spheres in tens of milliseconds (its regular faces
+// repeat), scattered spheres in a second or two at 40, and steeply more
+// beyond (the flake of 187 spheres takes seconds).
+inline constexpr int TRIAL_BUILD_LIMIT = 40;
+
 // The scene container: obstacles and lights by reference, the space tree over
 // the obstacles, its statistics, and the absorption of light with distance.
 // Tracing only reads it; every query keeps its state on its own stack and in
@@ -30,8 +40,9 @@ public:
     // Both put the reference at the front of their list.
     bool addObstacle(const Obstacle* obstacle);
     bool addLight(const PointLight* light);
-    // Indexes the obstacles added so far and records the statistics.
-    void buildTree();
+    // Indexes the obstacles added so far and records the statistics and the
+    // build that made the tree (never AUTOMATIC afterwards).
+    void buildTree(TreeBuild build = TreeBuild::AUTOMATIC);
     // The same tree, built by the literal trial-by-trial build (seconds for
     // the scene): the reference that the fast build is checked against.
     void buildTreeLiteral();
@@ -58,6 +69,7 @@ public:
     int nodeCount = 0;
     int elementCount = 0;
     float averageDepth = 0.0f;
+    TreeBuild builtBy = TreeBuild::AUTOMATIC;
 };
 
 }  // namespace kelvo
