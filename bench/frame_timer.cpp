@@ -1,7 +1,7 @@
 // Times whole frames of the scene on one thread, camera at rest, by the
 // view's literal loop or by the fast tracer, and prints each frame's thread
 // CPU time and the median. Steady under valgrind --tool=callgrind too.
-//   build/bench/kelvo_frame_timer fast|literal [frames] [width height]
+//   build/bench/kelvo_frame_timer fast|literal [frames] [width height [levels]]
 
 #include <algorithm>
 #include <cstdio>
@@ -29,11 +29,17 @@ int main(int argc, char** argv) {
     const int frames = argc > 2 ? std::atoi(argv[2]) : 5;
     const int width = argc > 4 ? std::atoi(argv[3]) : 1280;
     const int height = argc > 4 ? std::atoi(argv[4]) : 720;
-    if (frames < 1 || width < 1 || height < 1) {
-        std::fprintf(stderr, "usage: kelvo_frame_timer fast|literal [frames] [width height]\n");
+    const int levels = argc > 5 ? std::atoi(argv[5]) : kelvo::SCENE_LEVELS;
+    if (frames < 1 || width < 1 || height < 1 || levels < 0 || levels > kelvo::MAX_LEVELS) {
+        std::fprintf(stderr,
+                     "usage: kelvo_frame_timer fast|literal [frames] [width height [levels]]\n");
         return 2;
     }
-    const kelvo::Scene scene;
+    const double buildStart = threadSeconds();
+    const kelvo::Scene scene(levels);
+    std::printf("scene of %zu spheres, tree %dn/%de/%.2fd built in %.1f ms\n", scene.spheres.size(),
+                scene.world.nodeCount, scene.world.elementCount,
+                static_cast<double>(scene.world.averageDepth), 1e3 * (threadSeconds() - buildStart));
     kelvo::RayTracer view(&scene.world, kelvo::Scene::makeObserver(), 0);
     const int size[2] = {width, height};
     view.onResize(size);

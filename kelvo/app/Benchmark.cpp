@@ -32,11 +32,13 @@ std::uint64_t perFrame(std::uint64_t total, long long frames) {
 BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
     BenchmarkResult result;
     vell::setFloatPrecision(0.0f);
-    // The scene around the tree (surfaces, 37 spheres, one light) takes
-    // microseconds; the time is the tree's.
+    // The scene around the tree (surfaces, spheres, one light) takes a small
+    // part of the time; the rest is the tree's.
     const Clock::time_point buildStart = Clock::now();
-    auto scene = std::make_unique<Scene>();
+    auto scene = std::make_unique<Scene>(options.levels, options.build);
     result.treeBuildMilliseconds = 1000.0 * secondsBetween(buildStart, Clock::now());
+    result.build = scene->world.builtBy;
+    result.spheres = static_cast<long long>(scene->spheres.size());
 
     // The program's view and kernel, so that the figures are the window's.
     Viewer view(&scene->world, Scene::makeObserver(), RayTracer::EXTEND);
@@ -60,12 +62,14 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
 
 std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result) {
     const std::uint64_t total = result.rays.primary + result.rays.reflected + result.rays.shadow;
-    char text[400];
+    char text[480];
     std::snprintf(text, sizeof text,
-                  "tree build: %.1f ms\n"
+                  "tree build: %.1f ms, %s, %lld spheres\n"
                   "%dx%d, %lld frames, %d threads: %.3f s, %.2f fps\n"
                   "rays per frame: %llu primary, %llu reflected, %llu shadow; %.2f Mrays/s\n",
-                  result.treeBuildMilliseconds, options.width, options.height, options.frames,
+                  result.treeBuildMilliseconds,
+                  result.build == TreeBuild::SURFACE_AREA ? "surface-area" : "trial", result.spheres,
+                  options.width, options.height, options.frames,
                   options.threads, result.seconds, static_cast<double>(options.frames) / result.seconds,
                   static_cast<unsigned long long>(perFrame(result.rays.primary, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.reflected, options.frames)),

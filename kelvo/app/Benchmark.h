@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "kelvo/app/kelvo.h"
 #include "kelvo/scene/RayCounts.h"
 #include "kelvo/viewer/Viewer.h"
 
@@ -16,10 +17,16 @@ struct BenchmarkOptions {
     bool literal = false;
     // What the frames show (the fast path only).
     ViewMode view = ViewMode::SHADED;
+    // The sphereflake's levels below the root, and how its tree is built.
+    int levels = SCENE_LEVELS;
+    TreeBuild build = TreeBuild::AUTOMATIC;
 };
 
 struct BenchmarkResult {
     double treeBuildMilliseconds = 0.0;
+    // The build that made the tree (trial or surface-area) and its obstacles.
+    TreeBuild build = TreeBuild::TRIAL;
+    long long spheres = 0;
     // Wall time of all frames, from the start of the first to the end of the last.
     double seconds = 0.0;
     // Over all frames.
@@ -32,7 +39,8 @@ struct BenchmarkResult {
 // client of options.width x options.height (the in-memory one does).
 BenchmarkResult runBenchmark(const BenchmarkOptions& options);
 
-// The four lines of the report, each ending in a line feed: the tree build,
+// The four lines of the report, each ending in a line feed: the tree build
+// (its time, which build, the spheres),
 // the frame rate, the rays per frame (averaged over the frames, rounded) by
 // kind with the rate of all rays, and the path that traced them (with the
 // instruction set the fast path chose at run time, and the view when it is

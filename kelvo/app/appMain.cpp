@@ -11,9 +11,9 @@ namespace kelvo {
 
 void appMain(const AppMainOptions& options) {
     vell::setFloatPrecision(0.0f);
-    // World, light, surfaces, the 37 spheres and the tree, with the pool
+    // World, light, surfaces, the spheres and the tree, with the pool
     // compacted after the spheres are in and again after the build.
-    Scene scene;
+    Scene scene(options.levels, options.build);
     Observer start = Scene::makeObserver();
     if (options.camera) {
         placeObserver(start, *options.camera);

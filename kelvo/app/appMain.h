@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 
+#include "kelvo/app/kelvo.h"
 #include "kelvo/viewer/CameraText.h"
 
 #include "kelvo/viewer/Viewer.h"
@@ -20,6 +21,9 @@ struct AppMainOptions {
     ViewMode view = ViewMode::SHADED;
     // Where the observer starts, at rest; the scene's own place when empty.
     std::optional<CameraPlace> camera;
+    // The sphereflake's levels below the root, and how its tree is built.
+    int levels = SCENE_LEVELS;
+    TreeBuild build = TreeBuild::AUTOMATIC;
     // Whether the window starts full screen.
     bool fullscreen = false;
     // Called after the last frame of a limited run, while its window and back

@@ -73,7 +73,7 @@ rm -f "$work/cam.png"
 # and the primary rays are fixed).
 "$kelvo" --benchmark --size 64x48 --frames 2 --threads 2 >"$work/out" 2>"$work/err" || fail "benchmark: $(cat "$work/err")"
 [ "$(wc -l <"$work/out")" -eq 4 ] || fail "benchmark prints four lines: $(cat "$work/out")"
-sed -n 1p "$work/out" | grep -Eq '^tree build: [0-9]+\.[0-9] ms$' || fail "benchmark line 1: $(sed -n 1p "$work/out")"
+sed -n 1p "$work/out" | grep -Eq '^tree build: [0-9]+\.[0-9] ms, trial, 37 spheres$' || fail "benchmark line 1: $(sed -n 1p "$work/out")"
 sed -n 2p "$work/out" | grep -Eq '^64x48, 2 frames, 2 threads: [0-9]+\.[0-9]{3} s, [0-9]+\.[0-9]{2} fps$' ||
   fail "benchmark line 2: $(sed -n 2p "$work/out")"
 sed -n 3p "$work/out" |

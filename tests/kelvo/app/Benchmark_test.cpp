@@ -14,10 +14,11 @@ TEST(Benchmark, ReportReadsAsFourLines) {
     options.threads = 2;
     BenchmarkResult result;
     result.treeBuildMilliseconds = 2136.4;
+    result.spheres = 37;
     result.seconds = 1.234;
     result.rays = {921600ull * 30, 107812ull * 30, 168900ull * 30};
     EXPECT_EQ(benchmarkReport(options, result),
-              "tree build: 2136.4 ms\n"
+              "tree build: 2136.4 ms, trial, 37 spheres\n"
               "1280x720, 30 frames, 2 threads: 1.234 s, 24.31 fps\n"
               "rays per frame: 921600 primary, 107812 reflected, 168900 shadow; 29.13 Mrays/s\n"
               "path: fast, " + std::string(FastTracer::instructionSet()) + "\n");
@@ -35,7 +36,11 @@ TEST(Benchmark, ReportReadsAsFourLines) {
     options = {3, 2, 1, 1};
     result.rays = {6, 5, 0};
     result.seconds = 0.5;
-    EXPECT_EQ(benchmarkReport(options, result).substr(22),
+    result.build = TreeBuild::SURFACE_AREA;
+    result.spheres = 23437;
+    EXPECT_EQ(benchmarkReport(options, result).substr(0, 51),
+              "tree build: 2136.4 ms, surface-area, 23437 spheres\n");
+    EXPECT_EQ(benchmarkReport(options, result).substr(51),
               "3x2, 1 frames, 1 threads: 0.500 s, 2.00 fps\n"
               "rays per frame: 6 primary, 5 reflected, 0 shadow; 0.00 Mrays/s\n"
               "path: fast, " + std::string(FastTracer::instructionSet()) + "\n");
