@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+#include <unistd.h>
+
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -54,6 +56,15 @@ void* acquireLargeBlock(std::size_t bytes) {
 }
 
 void releaseLargeBlock(void* block, std::size_t) { std::free(block); }
+
+std::uint64_t physicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
 
 std::uint32_t systemMilliseconds() {
     using namespace std::chrono;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "velllib/vell_list.h"
@@ -32,6 +33,16 @@ BlockSource& runtimeBlockSource() {
 void* acquireLargeBlock(std::size_t bytes) { return std::malloc(bytes); }
 
 void releaseLargeBlock(void* block, std::size_t) { std::free(block); }
+
+std::uint64_t physicalMemoryBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) {
+        return 0;
+    }
+    // A 32-bit process can use no more than its own address space.
+    return std::min<std::uint64_t>(status.ullTotalPhys, status.ullTotalVirtual);
+}
 
 std::uint32_t systemMilliseconds() {
     return static_cast<std::uint32_t>(timeGetTime());

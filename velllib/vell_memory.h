@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 namespace vell {
@@ -12,6 +13,8 @@ namespace vell {
 // Elsewhere it is ordinary memory. Only touched pages take memory.
 void* acquireLargeBlock(std::size_t bytes);
 void releaseLargeBlock(void* block, std::size_t bytes);
+// The machine's physical memory in bytes, or 0 when the system does not say.
+std::uint64_t physicalMemoryBytes();
 
 constexpr std::size_t LARGE_BLOCK_BYTES = std::size_t{1} << 20;
 
