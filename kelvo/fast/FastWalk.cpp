@@ -35,10 +35,6 @@ FastWalk::FastWalk(const World& world) {
                                 s.inverseRadius});
         }
     }
-    if (obstacles_.size() > 64) {
-        return;  // the tested-once set is one 64-bit word
-    }
-
     std::vector<const STNode*> order;
     flatten(root, order);
     std::unordered_map<const STNode*, int> nodeIndex;
@@ -63,21 +59,23 @@ FastWalk::FastWalk(const World& world) {
                 leaf.entry[f] = link != nullptr ? indexOf(link->children[side]) : -1;
             }
         }
-        leaf.firstObstacle = static_cast<std::int32_t>(leafObstacles_.size());
+        leaf.firstObstacle = static_cast<std::int32_t>(leafList_.size());
         for (const vell::ListNode* n = node->obstacles; n != nullptr; n = n->next) {
             const auto found = obstacleIndex.find(static_cast<const Obstacle*>(n->item));
             if (found == obstacleIndex.end()) {
                 return;  // a leaf lists an obstacle the World does not hold
             }
-            leafObstacles_.push_back(static_cast<std::uint8_t>(found->second));
+            leafList_.push_back(found->second);
         }
-        leaf.obstacleCount =
-            static_cast<std::int32_t>(leafObstacles_.size()) - leaf.firstObstacle;
+        leaf.obstacleCount = static_cast<std::int32_t>(leafList_.size()) - leaf.firstObstacle;
         nodes_[i].high = static_cast<std::int32_t>(leaves_.size());
         leaves_.push_back(leaf);
         leafNodes_.push_back(node);
     }
-    usable_ = true;
+    if (obstacles_.size() <= 64) {
+        leafObstacles_.assign(leafList_.begin(), leafList_.end());
+    }
+    flattened_ = true;
 }
 
 int FastWalk::flatten(const STNode* node, std::vector<const STNode*>& order) {
@@ -174,27 +172,42 @@ int FastWalk::enter(int leaf, int f, const double p[3], Prediction* predictions)
     return reached;
 }
 
+FastWalk::Hit FastWalk::nearestHit(const Ray& ray, int leaf, Prediction* predictions,
+                                   Mailbox& mailbox) const {
+    const std::uint32_t query = mailbox.nextQuery();
+    return walkFrom(ray, leaf, predictions, [&](int s) { return mailbox.firstTest(s, query); });
+}
+
 FastWalk::Hit FastWalk::nearestHit(const Ray& ray, int leaf, Prediction* predictions) const {
+    std::uint64_t tested = 0;
+    return walkFrom(ray, leaf, predictions, [&](int s) {
+        const std::uint64_t bit = std::uint64_t{1} << s;
+        const bool first = (tested & bit) == 0;
+        tested |= bit;
+        return first;
+    });
+}
+
+template <class Tested>
+FastWalk::Hit FastWalk::walkFrom(const Ray& ray, int leaf, Prediction* predictions,
+                                 Tested&& firstTest) const {
     const double o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
     const double d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
     // The same for every sphere of the query, and the same bits as each
     // sphere's own d.d.
     const double a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-    std::uint64_t tested = 0;
     Hit hit;
     hit.t = NO_HIT_DISTANCE;
     double h[3] = {0.0, 0.0, 0.0};
     for (;;) {
         const Leaf& l = leaves_[leaf];
         int find = -1;
-        const std::uint8_t* list = leafObstacles_.data() + l.firstObstacle;
+        const std::int32_t* list = leafList_.data() + l.firstObstacle;
         for (int i = 0; i < l.obstacleCount; ++i) {
             const int s = list[i];
-            const std::uint64_t bit = std::uint64_t{1} << s;
-            if (tested & bit) {
+            if (!firstTest(s)) {
                 continue;
             }
-            tested |= bit;
             ++hit.tests;
             const Sphere& sphere = spheres_[s];
             const double e0 = o[0] - sphere.centre[0];

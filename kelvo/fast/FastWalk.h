@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +18,7 @@ class World;
 // query over them. Every query gives the literal walk's answer to the bit: the
 // same obstacle, the same t, the same count of leaves crossed and the same
 // confirming leaf. The shortcuts only skip work whose outcome is already known:
-// a tested-once bitmask instead of a list, a remembered next leaf that is
+// a tested-once mark per obstacle instead of a list, a remembered next leaf that is
 // accepted only when the exit point passes the very comparisons the descent
 // would make, and the leaf of a hit point reused when the descent from the
 // root would end there.
@@ -60,6 +61,38 @@ public:
         double high[3];
         std::int32_t leaf = -1;
     };
+    // The tested-once marks of one worker: for each obstacle the number of the
+    // query that tested it last. Numbering the queries clears every mark at
+    // once; the table is wiped only when the numbers wrap around.
+    class Mailbox {
+    public:
+        Mailbox() = default;
+        explicit Mailbox(int obstacles) { resize(obstacles); }
+        void resize(int obstacles) {
+            query_.assign(static_cast<std::size_t>(obstacles), 0);
+            number_ = 0;
+        }
+        int size() const { return static_cast<int>(query_.size()); }
+        std::uint32_t nextQuery() {
+            if (++number_ == 0) {
+                std::fill(query_.begin(), query_.end(), 0u);
+                number_ = 1;
+            }
+            return number_;
+        }
+        // True the first time the query asks for obstacle s.
+        bool firstTest(int s, std::uint32_t query) {
+            if (query_[static_cast<std::size_t>(s)] == query) {
+                return false;
+            }
+            query_[static_cast<std::size_t>(s)] = query;
+            return true;
+        }
+
+    private:
+        std::vector<std::uint32_t> query_;
+        std::uint32_t number_ = 0;
+    };
     struct Hit {
         int obstacle = -1;  // index into the World's obstacle list; -1: none
         double t = 0.0;     // as the literal query leaves it, also on a miss
@@ -68,11 +101,14 @@ public:
         int tests = 0;      // spheres intersected
     };
 
-    // Flattens the World's built tree. Usable only when every obstacle is an
-    // ObstacleSphere itself (not a subclass) and there are at most 64 of them.
+    // Flattens the World's built tree when every obstacle is an ObstacleSphere
+    // itself (not a subclass).
     explicit FastWalk(const World& world);
 
-    bool usable() const { return usable_; }
+    bool flattened() const { return flattened_; }
+    // Flattened, and with at most 64 obstacles: the packet walk's tested-once
+    // set is one 64-bit word per lane.
+    bool usable() const { return flattened_ && obstacles_.size() <= 64; }
     int leafCount() const { return static_cast<int>(leaves_.size()); }
     int obstacleCount() const { return static_cast<int>(spheres_.size()); }
     // Prediction slots a thread needs.
@@ -102,7 +138,11 @@ public:
     }
 
     // The nearest-hit query from the leaf that contains the ray's origin.
-    // predictions: leafCount() * 6 slots of the calling thread, or null.
+    // predictions: leafCount() * 6 slots of the calling thread, or null;
+    // mailbox: the calling thread's, of obstacleCount() marks.
+    Hit nearestHit(const Ray& ray, int startLeaf, Prediction* predictions,
+                   Mailbox& mailbox) const;
+    // The same with a 64-bit tested-once set (usable() walks only).
     Hit nearestHit(const Ray& ray, int startLeaf, Prediction* predictions) const;
     // The leaf after the current one along the ray, or -1 at the boundary.
     int next(const Ray& ray, int leaf, Prediction* predictions) const;
@@ -114,17 +154,23 @@ public:
 
     // The flattened arrays, for the packet walk.
     const Leaf& leaf(int i) const { return leaves_[i]; }
+    const std::int32_t* leafList() const { return leafList_.data(); }
+    // The same as bytes, filled for usable() walks only.
     const std::uint8_t* leafObstacles() const { return leafObstacles_.data(); }
 
 private:
     int flatten(const STNode* node, std::vector<const STNode*>& order);
     void predict(int entry, int leaf, Prediction& guess) const;
 
-    bool usable_ = false;
+    template <class Tested>
+    Hit walkFrom(const Ray& ray, int leaf, Prediction* predictions, Tested&& firstTest) const;
+
+    bool flattened_ = false;
     std::vector<Node> nodes_;
     std::vector<std::int32_t> subtreeEnd_;
     std::vector<Leaf> leaves_;
     std::vector<const STNode*> leafNodes_;
+    std::vector<std::int32_t> leafList_;
     std::vector<std::uint8_t> leafObstacles_;
     std::vector<Sphere> spheres_;
     std::vector<const Obstacle*> obstacles_;
