@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ class Differential {
 public:
     Differential(const World& world) : world_(world), walk_(world) {
         predictions_.resize(walk_.predictionSlots());
+        mailbox_.resize(walk_.obstacleCount());
     }
     const FastWalk& walk() const { return walk_; }
 
@@ -48,11 +50,16 @@ public:
         const LiteralHit literal = literalHit(world_, ray);
         ++queries;
         const int start = walk_.locate(ray.origin);
-        expect(ray, literal, walk_.nearestHit(ray, start, nullptr), "descent");
-        expect(ray, literal, walk_.nearestHit(ray, start, predictions_.data()), "predicted");
+        expect(ray, literal, walk_.nearestHit(ray, start, nullptr, mailbox_), "descent");
+        expect(ray, literal, walk_.nearestHit(ray, start, predictions_.data(), mailbox_),
+               "predicted");
+        if (walk_.usable()) {
+            expect(ray, literal, walk_.nearestHit(ray, start, predictions_.data()), "64-bit set");
+        }
         if (guess >= 0) {
             const int near = walk_.locateNear(guess, ray.origin);
-            expect(ray, literal, walk_.nearestHit(ray, near, predictions_.data()), "reused");
+            expect(ray, literal, walk_.nearestHit(ray, near, predictions_.data(), mailbox_),
+                   "reused");
         }
         return literal;
     }
@@ -67,6 +74,9 @@ public:
 
     void packets() {
 #if defined(KELVO_PACKETS)
+        if (!walk_.usable()) {
+            return;
+        }
         std::vector<FastWalk::Hit> hits(chunk_.size());
         for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
             PacketWalk::useOnly(set);
@@ -169,6 +179,7 @@ private:
     const World& world_;
     FastWalk walk_;
     std::vector<FastWalk::Prediction> predictions_;
+    FastWalk::Mailbox mailbox_;
     int lastLeaf_ = 0;
     std::vector<Ray> chunk_;
     std::vector<int> starts_;
@@ -207,7 +218,8 @@ TEST(FastWalk, FlattensTheSceneAndRefusesWhatItCannotFlatten) {
     }
     SphereWorld crowded(many);
     crowded.world.buildTree();
-    EXPECT_FALSE(FastWalk(crowded.world).usable());
+    EXPECT_TRUE(FastWalk(crowded.world).flattened());
+    EXPECT_FALSE(FastWalk(crowded.world).usable()) << "the packet walk takes 64 at most";
 }
 
 TEST(FastWalk, AnswersEveryAwkwardQueryOfTheSceneAsTheLiteralWalk) {
@@ -249,6 +261,41 @@ TEST(FastWalk, AnswersEveryAwkwardQueryOfCrowdedScenesAsTheLiteralWalk) {
         EXPECT_EQ(differential.mismatches, 0) << "scene " << scene << ", first: " << differential.first;
     }
     std::printf("crowded scenes: %ld queries\n", queries);
+}
+
+// Trees of hundreds and thousands of spheres from both builds: no limit on
+// obstacles or on a leaf's list.
+TEST(FastWalk, AnswersEveryAwkwardQueryOfLargeTreesFromBothBuildsAsTheLiteralWalk) {
+    struct Case {
+        std::string name;
+        std::unique_ptr<Scene> flake;
+        std::unique_ptr<SphereWorld> scattered;
+        const World& world() const { return flake ? flake->world : scattered->world; }
+    };
+    std::vector<Case> cases;
+    cases.push_back({"flake of 187, trial build", std::make_unique<Scene>(3, TreeBuild::TRIAL), {}});
+    cases.push_back({"flake of 187", std::make_unique<Scene>(3, TreeBuild::SURFACE_AREA), {}});
+    cases.push_back({"flake of 937", std::make_unique<Scene>(4, TreeBuild::SURFACE_AREA), {}});
+    std::mt19937_64 random(3);
+    for (int scene = 0; scene < 2; ++scene) {
+        std::vector<SphereGeometry> spheres;
+        for (int i = 0; i < 300; ++i) {
+            auto place = [&] { return 0.25 * static_cast<double>(static_cast<int>(random() % 61) - 30); };
+            spheres.push_back({0.25 * static_cast<double>(1 + random() % 6), {place(), place(), place()}});
+        }
+        auto s = std::make_unique<SphereWorld>(spheres);
+        static const PointLight light{{3, 9, -5}, vell::white};
+        s->world.addLight(&light);
+        s->world.buildTree();
+        cases.push_back({"300 scattered spheres", {}, std::move(s)});
+    }
+    for (const Case& c : cases) {
+        Differential differential(c.world());
+        ASSERT_TRUE(differential.walk().flattened()) << c.name;
+        AwkwardRays rays(c.world(), 99);
+        differential.run(rays, SCENE_RAYS / 20);
+        EXPECT_EQ(differential.mismatches, 0) << c.name << ", first: " << differential.first;
+    }
 }
 
 // The distinct obstacles of the leaves a query crosses, by the literal walk.
