@@ -37,6 +37,7 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
     const Clock::time_point buildStart = Clock::now();
     auto scene = std::make_unique<Scene>(options.levels, options.build);
     result.treeBuildMilliseconds = 1000.0 * secondsBetween(buildStart, Clock::now());
+    scene->world.stepGlow = options.glow;
     result.build = scene->world.builtBy;
     result.spheres = static_cast<long long>(scene->spheres.size());
 

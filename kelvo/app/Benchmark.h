@@ -20,6 +20,7 @@ struct BenchmarkOptions {
     // The sphereflake's levels below the root, and how its tree is built.
     int levels = SCENE_LEVELS;
     TreeBuild build = TreeBuild::AUTOMATIC;
+    double glow = STEP_GLOW;
 };
 
 struct BenchmarkResult {

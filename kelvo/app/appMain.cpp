@@ -14,6 +14,7 @@ void appMain(const AppMainOptions& options) {
     // World, light, surfaces, the spheres and the tree, with the pool
     // compacted after the spheres are in and again after the build.
     Scene scene(options.levels, options.build);
+    scene.world.stepGlow = options.glow;
     Observer start = Scene::makeObserver();
     if (options.camera) {
         placeObserver(start, *options.camera);

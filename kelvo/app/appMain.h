@@ -24,6 +24,8 @@ struct AppMainOptions {
     // The sphereflake's levels below the root, and how its tree is built.
     int levels = SCENE_LEVELS;
     TreeBuild build = TreeBuild::AUTOMATIC;
+    // Grey added per leaf a ray crosses before its hit is confirmed.
+    double glow = STEP_GLOW;
     // Whether the window starts full screen.
     bool fullscreen = false;
     // Called after the last frame of a limited run, while its window and back

@@ -111,7 +111,7 @@ double World::shade(const Ray& ray, vell::Colour& out, int depth, STNodeIterator
     int leaves = 0;
     double t = 0.0;
     const Obstacle* hit = nearestHit(ray, t, walker, &leaves);
-    glow = leaves * STEP_GLOW;
+    glow = leaves * stepGlow;
     if (hit == nullptr) {
         out = vell::black;
         if (glow != 0.0) {

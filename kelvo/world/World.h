@@ -69,6 +69,8 @@ public:
     int nodeCount = 0;
     int elementCount = 0;
     float averageDepth = 0.0f;
+    // The grey per leaf crossed; deep trees cross many leaves and may take less.
+    double stepGlow = STEP_GLOW;
     TreeBuild builtBy = TreeBuild::AUTOMATIC;
 };
 
