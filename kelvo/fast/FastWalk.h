@@ -62,35 +62,52 @@ public:
         std::int32_t leaf = -1;
     };
     // The tested-once marks of one worker: for each obstacle the number of the
-    // query that tested it last. Numbering the queries clears every mark at
-    // once; the table is wiped only when the numbers wrap around.
+    // query (or packet of queries) that tested it last, and for a packet the
+    // bits of its lanes that did. Numbering clears every mark at once; the
+    // table is wiped only when the numbers wrap around.
     class Mailbox {
     public:
         Mailbox() = default;
         explicit Mailbox(int obstacles) { resize(obstacles); }
         void resize(int obstacles) {
-            query_.assign(static_cast<std::size_t>(obstacles), 0);
+            marks_.assign(static_cast<std::size_t>(obstacles), Mark{});
             number_ = 0;
         }
-        int size() const { return static_cast<int>(query_.size()); }
+        int size() const { return static_cast<int>(marks_.size()); }
         std::uint32_t nextQuery() {
             if (++number_ == 0) {
-                std::fill(query_.begin(), query_.end(), 0u);
+                std::fill(marks_.begin(), marks_.end(), Mark{});
                 number_ = 1;
             }
             return number_;
         }
         // True the first time the query asks for obstacle s.
         bool firstTest(int s, std::uint32_t query) {
-            if (query_[static_cast<std::size_t>(s)] == query) {
+            Mark& mark = marks_[static_cast<std::size_t>(s)];
+            if (mark.query == query) {
                 return false;
             }
-            query_[static_cast<std::size_t>(s)] = query;
+            mark.query = query;
             return true;
+        }
+        // Of the lanes asking, those that have not yet tested obstacle s in
+        // this packet; they count as having tested it from now on.
+        std::uint32_t firstTests(int s, std::uint32_t packet, std::uint32_t lanes) {
+            Mark& mark = marks_[static_cast<std::size_t>(s)];
+            if (mark.query != packet) {
+                mark = {packet, 0};
+            }
+            const std::uint32_t fresh = lanes & ~mark.lanes;
+            mark.lanes |= fresh;
+            return fresh;
         }
 
     private:
-        std::vector<std::uint32_t> query_;
+        struct Mark {
+            std::uint32_t query = 0;
+            std::uint32_t lanes = 0;
+        };
+        std::vector<Mark> marks_;
         std::uint32_t number_ = 0;
     };
     struct Hit {
