@@ -92,3 +92,44 @@ TEST(Scene, FlakeOfLevelZeroIsOneSphere) {
 
 }  // namespace
 }  // namespace kelvo
+
+namespace kelvo {
+namespace {
+
+TEST(Scene, FlakesOfEveryDepthKeepTheRuleAndTheSurfacesOfRootMiddleAndSmallest) {
+    const long long counts[] = {1, 7, 37, 187, 937, 4687, 23437, 117187};
+    for (int levels = 0; levels <= 7; ++levels) {
+        EXPECT_EQ(flakeSpheres(levels), counts[levels]);
+    }
+    EXPECT_GT(flakeBytes(8), flakeBytes(7));
+    for (int levels = 0; levels <= 4; ++levels) {
+        const Scene flake(levels);
+        ASSERT_EQ(static_cast<long long>(flake.spheres.size()), counts[levels]);
+        const double smallest = 2.0 / (1 << levels);
+        for (const auto& s : flake.spheres) {
+            // The root's surface for the root, the smallest spheres' for the
+            // smallest, the middle one between.
+            const Surface* expected = s->radius == 2.0      ? flake.surfaces[2].get()
+                                      : s->radius == smallest ? flake.surfaces[0].get()
+                                                              : flake.surfaces[1].get();
+            ASSERT_EQ(s->getSurface(), expected) << levels << " levels, radius " << s->radius;
+        }
+        // Each sphere but the root sits on the surface of one twice its size,
+        // on an axis: the construction rule of the program's scene.
+        for (const auto& s : flake.spheres) {
+            int parents = 0;
+            for (const auto& p : flake.spheres) {
+                const Vec3 offset = s->centre - p->centre;
+                const int zeros = (offset.x == 0.0) + (offset.y == 0.0) + (offset.z == 0.0);
+                parents += p->radius == 2.0 * s->radius && zeros == 2 &&
+                           offset.length() == p->radius;
+            }
+            ASSERT_EQ(parents, s->radius == 2.0 ? 0 : 1) << levels << " levels";
+        }
+        EXPECT_EQ(flake.world.builtBy, levels <= SCENE_LEVELS ? TreeBuild::TRIAL
+                                                              : TreeBuild::SURFACE_AREA);
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
