@@ -33,12 +33,16 @@ long long flakeSpheres(int levels) {
     return 1 + 6 * (power - 1) / 4;
 }
 
-std::uint64_t flakeBytes(int levels) {
-    // Measured peak resident memory per sphere at 4,687 to 117,187 spheres,
-    // with room to spare.
-    constexpr std::uint64_t BYTES_PER_SPHERE = 4096;
+std::uint64_t flakeBytes(int levels, int threads) {
+    // Per sphere about 0.8 leaves, 1.6 nodes and 3 leaf entries, in the tree
+    // and again in the fast walk; a thread's next-leaf table takes six slots
+    // per leaf. Rounded up, with room for the picture and the program.
+    constexpr std::uint64_t SHARED_BYTES_PER_SPHERE = 1024;
+    constexpr std::uint64_t THREAD_BYTES_PER_SPHERE = 320;
     constexpr std::uint64_t BASE_BYTES = std::uint64_t{64} << 20;
-    return BASE_BYTES + BYTES_PER_SPHERE * static_cast<std::uint64_t>(flakeSpheres(levels));
+    const auto spheres = static_cast<std::uint64_t>(flakeSpheres(levels));
+    return BASE_BYTES + spheres * (SHARED_BYTES_PER_SPHERE +
+                                   THREAD_BYTES_PER_SPHERE * static_cast<std::uint64_t>(threads));
 }
 
 Scene::Scene(int levels, TreeBuild build) : light({5.0, 10.0, -7.0}, vell::white), world(0.0f) {

@@ -28,8 +28,9 @@ inline constexpr int MAX_LEVELS = 11;
 // Spheres of a flake with levels below the root: 1 + 6 (5^levels - 1) / 4.
 long long flakeSpheres(int levels);
 // What a flake's run takes at its peak, roughly: spheres, lists, the space
-// tree of the surface-area build and the fast walk's copy of it.
-std::uint64_t flakeBytes(int levels);
+// tree of the surface-area build, the fast walk's copy of it, and each
+// tracing thread's table of remembered next leaves.
+std::uint64_t flakeBytes(int levels, int threads);
 
 // The program's scene: three surfaces, a sphereflake (37 spheres at the
 // scene's own levels), one white light, and the World over them with its tree

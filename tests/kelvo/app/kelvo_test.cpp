@@ -101,7 +101,8 @@ TEST(Scene, FlakesOfEveryDepthKeepTheRuleAndTheSurfacesOfRootMiddleAndSmallest) 
     for (int levels = 0; levels <= 7; ++levels) {
         EXPECT_EQ(flakeSpheres(levels), counts[levels]);
     }
-    EXPECT_GT(flakeBytes(8), flakeBytes(7));
+    EXPECT_GT(flakeBytes(8, 1), flakeBytes(7, 1));
+    EXPECT_GT(flakeBytes(7, 2), flakeBytes(7, 1));
     for (int levels = 0; levels <= 4; ++levels) {
         const Scene flake(levels);
         ASSERT_EQ(static_cast<long long>(flake.spheres.size()), counts[levels]);
