@@ -76,6 +76,15 @@ TEST(World, MissesGlowByTheLeavesCrossedAndDepthZeroTracesNothing) {
     EXPECT_EQ(c.world.trace({{0.99, 0.99, -5}, {0, 0, 1}}, out, 10), NO_HIT_DISTANCE);
     EXPECT_EQ(out, vell::Colour(0.15f, 0.15f, 0.15f));
     EXPECT_EQ(c.sphere.calls, 1);
+    // A glow of its own per leaf, or none.
+    c.world.stepGlow = 0.01;
+    EXPECT_EQ(c.world.trace({{0.99, 0.99, -5}, {0, 0, 1}}, out, 10), NO_HIT_DISTANCE);
+    EXPECT_EQ(out, vell::Colour(0.03f, 0.03f, 0.03f));
+    c.world.stepGlow = 0.0;
+    c.world.trace({{0.99, 0.99, -5}, {0, 0, 1}}, out, 10);
+    EXPECT_EQ(out, vell::black);
+    c.world.stepGlow = STEP_GLOW;
+    c.sphere.calls = 1;
 
     STNodeIterator walker(c.world.tree.root);
     walker.locate({0, 0, -5});
