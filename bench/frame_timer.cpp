@@ -1,18 +1,20 @@
 // Times whole frames of the scene on one thread, camera at rest, by the
 // view's literal loop or by the fast tracer, and prints each frame's thread
 // CPU time and the median. Steady under valgrind --tool=callgrind too.
-//   build/bench/kelvo_frame_timer fast|literal [frames] [width height [levels]]
+//   build/bench/kelvo_frame_timer fast|literal [frames] [width height [levels [last.png]]]
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "kelvo/app/kelvo.h"
 #include "kelvo/fast/FastTracer.h"
 #include "kelvo/view/RayTracer.h"
+#include "kelvo/viewer/ImageFile.h"
 
 namespace {
 
@@ -32,7 +34,8 @@ int main(int argc, char** argv) {
     const int levels = argc > 5 ? std::atoi(argv[5]) : kelvo::SCENE_LEVELS;
     if (frames < 1 || width < 1 || height < 1 || levels < 0 || levels > kelvo::MAX_LEVELS) {
         std::fprintf(stderr,
-                     "usage: kelvo_frame_timer fast|literal [frames] [width height [levels]]\n");
+                     "usage: kelvo_frame_timer fast|literal [frames] [width height [levels "
+                     "[last.png]]]\n");
         return 2;
     }
     const double buildStart = threadSeconds();
@@ -59,6 +62,11 @@ int main(int argc, char** argv) {
         }
         seconds.push_back(threadSeconds() - start);
         std::printf("frame %d: %.1f ms\n", f, 1e3 * seconds.back());
+    }
+    std::string error;
+    if (argc > 6 && !kelvo::writePng(argv[6], pixels.data(), width, height, error)) {
+        std::fprintf(stderr, "kelvo_frame_timer: %s\n", error.c_str());
+        return 1;
     }
     std::sort(seconds.begin(), seconds.end());
     const double median = seconds[seconds.size() / 2];
