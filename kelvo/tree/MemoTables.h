@@ -1,12 +1,14 @@
 #pragma once
 
-// The memo build's tables: the records of solved sub-problems, and the hash
-// table that finds a sub-problem by its region and depth parity. Private to
+// The memo build's tables: the records of solved sub-problems, the hash table
+// that finds a sub-problem by its region and depth parity, and the key of the
+// table that finds it by region and full list. Private to
 // SpaceTreeMemoBuild.cpp; everything here is on the build's hot path and stays
 // inline.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "kelvo/tree/SpaceTreeMemoBuild.h"
@@ -148,5 +150,14 @@ struct SpaceTreeMemoBuild::RegionTable {
     std::vector<Slot, vell::LargeBlockAllocator<Slot>> slots;
     std::size_t used = 0;
 };
+
+// The key of the table used when a region alone does not fix its list: the
+// region's six face indices and the ordered list, as bytes.
+inline std::string fullListKey(const std::uint32_t (&region)[6], const std::uint32_t* list,
+                               std::uint32_t length) {
+    std::string key(reinterpret_cast<const char*>(region), sizeof(region));
+    key.append(reinterpret_cast<const char*>(list), length * sizeof(std::uint32_t));
+    return key;
+}
 
 }  // namespace kelvo

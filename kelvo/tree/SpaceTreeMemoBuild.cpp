@@ -318,9 +318,7 @@ SpaceTreeMemoBuild::Solved SpaceTreeMemoBuild::child(const Region& region, std::
     const std::uint32_t begin = static_cast<std::uint32_t>(lists_.size());
     const std::uint32_t length = filter(boxOf(region), parentBegin, parentLength);
     lists_[begin - 1] = length;
-    std::string fullKey(reinterpret_cast<const char*>(region), sizeof(Region));
-    fullKey.append(reinterpret_cast<const char*>(lists_.data() + begin),
-                   length * sizeof(std::uint32_t));
+    std::string fullKey = fullListKey(region, lists_.data() + begin, length);
     const auto found = fullTable_.find(fullKey);
     if (found != fullTable_.end()) {
         ++figures_.reuses;
