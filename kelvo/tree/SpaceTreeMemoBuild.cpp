@@ -216,7 +216,9 @@ bool SpaceTreeMemoBuild::SphereReach::touches(const Box& box) const {
         nearSquare[a] = lessOf(lowSquare, highSquare);
         farSquare[a] = greaterOf(highSquare, lowSquare);  // lowSquare < highSquare ? high : low
         // Strict at every face: boxes that only share a face do not overlap.
-        overlaps &= (box.min(a) < bounds.max(a)) & (box.max(a) > bounds.min(a));
+        const bool belowTop = box.min(a) < bounds.max(a);
+        const bool aboveBottom = box.max(a) > bounds.min(a);
+        overlaps &= belowTop & aboveBottom;
         // The centre strictly between the box's faces clipped to the bounds.
         const double clippedLow = greaterOf(box.min(a), bounds.min(a));
         const double clippedHigh = lessOf(box.max(a), bounds.max(a));
