@@ -1,7 +1,6 @@
 #include "velllib/platform_sdl.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,40 +11,12 @@
 #include <vector>
 
 #include "velllib/app.h"
+#include "velllib/platform_sdl_x11.h"
 #include "velllib/text_ttf.h"
 
 namespace vell {
 
 namespace {
-
-#if defined(VELL_HAVE_X11) && defined(SDL_VIDEO_DRIVER_X11)
-#define VELL_X11_WINDOWS 1
-// X ids of windows that someone else destroyed (xdotool windowclose, a
-// crashed window manager). Until SDL lets go of them, drawing into them fails
-// with X errors; those are expected and must not end the program, which
-// Xlib's default error handler would do.
-// An error about one of the program's own windows is how a destruction is
-// usually learnt: the next frame's copy fails before the destroy event is read.
-std::vector<unsigned long> ownXWindows;
-std::vector<unsigned long> lostXWindows;
-XErrorHandler previousXErrorHandler = nullptr;
-
-bool listed(const std::vector<unsigned long>& ids, unsigned long id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
-int onXError(Display* display, XErrorEvent* error) {
-    const bool noSuchWindow = error->error_code == BadWindow || error->error_code == BadDrawable;
-    if (noSuchWindow && listed(lostXWindows, error->resourceid)) {
-        return 0;
-    }
-    if (noSuchWindow && listed(ownXWindows, error->resourceid)) {
-        lostXWindows.push_back(error->resourceid);
-        return 0;
-    }
-    return previousXErrorHandler != nullptr ? previousXErrorHandler(display, error) : 0;
-}
-#endif
 
 constexpr int DEFAULT_OUTER_WIDTH = 240;
 constexpr int DEFAULT_OUTER_HEIGHT = 200;
@@ -219,12 +190,7 @@ SdlPlatform::~SdlPlatform() {
         delete window;
     }
 #if VELL_X11_WINDOWS
-    if (previousXErrorHandler != nullptr) {
-        XSetErrorHandler(previousXErrorHandler);
-        previousXErrorHandler = nullptr;
-    }
-    ownXWindows.clear();
-    lostXWindows.clear();
+    x11::stopWatch();
 #endif
     if (videoStarted_) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -270,10 +236,7 @@ bool SdlPlatform::start(std::string& error) {
     const char* driver = SDL_GetCurrentVideoDriver();
 #if VELL_X11_WINDOWS
     if (driver != nullptr && sameName(driver, "x11")) {
-        previousXErrorHandler = XSetErrorHandler(onXError);
-        // The window system's own events, to learn of a window destroyed
-        // from outside.
-        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+        x11::startWatch();
     }
 #endif
     const bool offscreen =
@@ -347,13 +310,9 @@ WindowHandle SdlPlatform::createNativeWindow(const char* title, AppWindow* owner
     window->sdl = sdl;
     window->id = SDL_GetWindowID(sdl);
 #if VELL_X11_WINDOWS
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (SDL_GetWindowWMInfo(sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
-        window->xWindow = info.info.x11.window;
-        window->xDisplay = info.info.x11.display;
-        ownXWindows.push_back(window->xWindow);
-    }
+    const x11::WindowId xId = x11::watchWindow(sdl);
+    window->xWindow = xId.window;
+    window->xDisplay = xId.display;
 #endif
     windows_.push_back(window);
 
@@ -384,21 +343,11 @@ void SdlPlatform::destroyNativeWindow(WindowHandle handle) {
     std::erase(windows_, window);
 #if VELL_X11_WINDOWS
     if (window->lost) {
-        SDL_SysWMinfo info;
-        SDL_VERSION(&info.version);
-        const bool x11 =
-            SDL_GetWindowWMInfo(window->sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11;
-        SDL_DestroyWindow(window->sdl);
-        // Collects the errors about the dead window while they are still
-        // expected.
-        if (x11) {
-            XSync(info.info.x11.display, False);
-        }
-        std::erase(ownXWindows, window->xWindow);
+        x11::destroyLostWindow(window->sdl, window->xWindow);
         delete window;
         return;
     }
-    std::erase(ownXWindows, window->xWindow);
+    x11::forgetWindow(window->xWindow);
 #endif
     SDL_DestroyWindow(window->sdl);
     delete window;
@@ -444,31 +393,7 @@ void SdlPlatform::askWindowManager() {
         if (window->xDisplay == nullptr || window->lost) {
             continue;
         }
-        auto* display = static_cast<Display*>(window->xDisplay);
-        XWindowAttributes attributes{};
-        bool hidden = XGetWindowAttributes(display, window->xWindow, &attributes) == 0 ||
-                      attributes.map_state != IsViewable;
-        const Atom netState = XInternAtom(display, "_NET_WM_STATE", False);
-        const Atom shaded = XInternAtom(display, "_NET_WM_STATE_SHADED", False);
-        const Atom minimised = XInternAtom(display, "_NET_WM_STATE_HIDDEN", False);
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (!hidden &&
-            XGetWindowProperty(display, window->xWindow, netState, 0, 64, False, XA_ATOM, &type,
-                               &format, &count, &after, &data) == Success &&
-            data != nullptr) {
-            if (type == XA_ATOM && format == 32) {
-                // Format 32 properties come back as longs.
-                const auto* atoms = reinterpret_cast<const unsigned long*>(data);
-                for (unsigned long i = 0; i < count; ++i) {
-                    hidden = hidden || atoms[i] == shaded || atoms[i] == minimised;
-                }
-            }
-            XFree(data);
-        }
+        const bool hidden = x11::hiddenByManager(window->xDisplay, window->xWindow);
         if (hidden != window->hiddenByManager) {
             window->hiddenByManager = hidden;
             updateSeen(window);
@@ -482,9 +407,7 @@ void SdlPlatform::lose(unsigned long xWindow) {
         if (window->xWindow != 0 && window->xWindow == xWindow && !window->lost) {
             window->lost = true;
 #if VELL_X11_WINDOWS
-            if (!listed(lostXWindows, xWindow)) {
-                lostXWindows.push_back(xWindow);
-            }
+            x11::markLost(xWindow);
 #endif
             // Gone is closed: the program ends as if the user had closed it.
             post(window, MSG_CLOSE, 0, 0);
@@ -494,10 +417,9 @@ void SdlPlatform::lose(unsigned long xWindow) {
 
 void SdlPlatform::translateWindowSystemEvent(const SDL_Event& event) {
 #if VELL_X11_WINDOWS
-    const SDL_SysWMmsg* message = event.syswm.msg;
-    if (message != nullptr && message->subsystem == SDL_SYSWM_X11 &&
-        message->msg.x11.event.type == DestroyNotify) {
-        lose(message->msg.x11.event.xdestroywindow.window);
+    unsigned long xWindow = 0;
+    if (x11::destroyedWindow(event, xWindow)) {
+        lose(xWindow);
     }
 #else
     (void)event;
@@ -619,7 +541,7 @@ void SdlPlatform::translate(const SDL_Event& event) {
 
 bool SdlPlatform::peekMessage(Message& message) {
 #if VELL_X11_WINDOWS
-    for (unsigned long xWindow : std::vector<unsigned long>(lostXWindows)) {
+    for (unsigned long xWindow : x11::lostWindows()) {
         lose(xWindow);
     }
 #endif
