@@ -7,13 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "velllib/app.h"
-#include "velllib/platform_sdl_keys.h"
+#include "velllib/platform_sdl_backend.h"
 #include "velllib/platform_sdl_x11.h"
-#include "velllib/text_ttf.h"
 
 namespace vell {
 
@@ -41,82 +39,9 @@ bool sameName(const char* a, const char* b) {
     return *a == *b;
 }
 
-class SdlPlatform final : public Platform {
-public:
-    explicit SdlPlatform(const SdlPlatformOptions& options) : options_(options) {}
-    ~SdlPlatform() override;
+}  // namespace
 
-    bool start(std::string& error);
-
-    bool registerWindowClass(const char*) override { return true; }
-    WindowHandle createNativeWindow(const char* title, AppWindow* owner) override;
-    void destroyNativeWindow(WindowHandle window) override;
-    bool peekMessage(Message& message) override;
-    MessageResult dispatchMessage(const Message& message) override;
-    void waitForMessage(int milliseconds) override;
-    void postQuitMessage(int exitCode) override;
-    MessageResult defaultProcedure(WindowHandle, unsigned, MessageParam, MessageLong) override {
-        return 0;
-    }
-    BackBuffer makeBackBuffer(WindowHandle, int width, int height) override {
-        return makeMemoryBackBuffer(width, height);
-    }
-    void freeBackBuffer(WindowHandle, BitmapHandle bitmap) override {
-        freeMemoryBackBuffer(bitmap);
-    }
-    void copyToWindow(WindowHandle window, BitmapHandle bitmap, const std::uint32_t* pixels,
-                      int width, int height) override;
-    void drawText(WindowHandle, BitmapHandle, std::uint32_t* pixels, int width, int height,
-                  const char* text, int left, int top) override {
-        text_.draw(pixels, width, height, text, left, top);
-    }
-    int keyDown(int virtualKey) override { return sdl::keyDown(virtualKey); }
-    bool setFullscreen(WindowHandle handle, bool on) override;
-    void captureMouse(WindowHandle handle, bool on) override;
-
-private:
-    struct Window {
-        SDL_Window* sdl = nullptr;
-        Uint32 id = 0;
-        // Hidden, minimised or unmapped: nobody can see it, so it has no back
-        // buffer and the frame loop idles.
-        bool unseen = false;          // as last posted
-        bool hiddenByEvents = false;  // hidden or minimised, as SDL reports it
-        bool hiddenByManager = false;  // unviewable or shaded, as X reports it
-        bool copyFailed = false;  // reported once, not at every frame
-        unsigned long xWindow = 0;  // the X id on X11, else 0
-        void* xDisplay = nullptr;
-        bool lost = false;          // destroyed by someone else; closing
-        // Waiting for the window manager's frame, to make the outer size the
-        // default, until the tick count fitUntil.
-        bool fitPending = false;
-        Uint32 fitUntil = 0;
-        // The client size before full screen, to go back to.
-        int windowedWidth = 0;
-        int windowedHeight = 0;
-    };
-
-    Window* find(WindowHandle handle) const;
-    Window* findById(Uint32 id) const;
-    void post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam);
-    void translate(const SDL_Event& event);
-    void fitOuterSize(Window& window);
-    void hide(Window* window);
-    void show(Window* window);
-    void updateSeen(Window* window);
-    void askWindowManager();
-    void translateWindowSystemEvent(const SDL_Event& event);
-    void lose(unsigned long xWindow);
-
-    SdlPlatformOptions options_;
-    bool videoStarted_ = false;
-    TextRenderer text_;
-    std::vector<Window*> windows_;
-    std::deque<Message> queue_;
-    bool quitPending_ = false;
-    int quitCode_ = 0;
-    Uint32 lastAsked_ = 0;
-};
+namespace sdl {
 
 SdlPlatform::~SdlPlatform() {
     for (Window* window : windows_) {
@@ -287,192 +212,6 @@ void SdlPlatform::destroyNativeWindow(WindowHandle handle) {
     delete window;
 }
 
-void SdlPlatform::hide(Window* window) {
-    window->hiddenByEvents = true;
-    updateSeen(window);
-}
-
-void SdlPlatform::show(Window* window) {
-    window->hiddenByEvents = false;
-    updateSeen(window);
-}
-
-void SdlPlatform::updateSeen(Window* window) {
-    const bool unseen = window->hiddenByEvents || window->hiddenByManager;
-    if (unseen == window->unseen) {
-        return;
-    }
-    window->unseen = unseen;
-    int width = 0;
-    int height = 0;
-    if (!unseen) {
-        SDL_GetWindowSize(window->sdl, &width, &height);
-    }
-    post(window, MSG_SIZE, 0, packPair(width, height));
-}
-
-// Some ways of hiding a window reach it by no event: jwm unmaps only the
-// frame around it for another workspace (the window stays mapped but is not
-// viewable), and openbox shades it behind its title bar. So the window
-// manager's view is read directly, a few times a second.
-void SdlPlatform::askWindowManager() {
-#if VELL_X11_WINDOWS
-    constexpr Uint32 ASK_INTERVAL_MS = 100;
-    const Uint32 now = SDL_GetTicks();
-    if (now - lastAsked_ < ASK_INTERVAL_MS) {
-        return;
-    }
-    lastAsked_ = now;
-    for (Window* window : windows_) {
-        if (window->xDisplay == nullptr || window->lost) {
-            continue;
-        }
-        const bool hidden = x11::hiddenByManager(window->xDisplay, window->xWindow);
-        if (hidden != window->hiddenByManager) {
-            window->hiddenByManager = hidden;
-            updateSeen(window);
-        }
-    }
-#endif
-}
-
-void SdlPlatform::lose(unsigned long xWindow) {
-    for (Window* window : windows_) {
-        if (window->xWindow != 0 && window->xWindow == xWindow && !window->lost) {
-            window->lost = true;
-#if VELL_X11_WINDOWS
-            x11::markLost(xWindow);
-#endif
-            // Gone is closed: the program ends as if the user had closed it.
-            post(window, MSG_CLOSE, 0, 0);
-        }
-    }
-}
-
-void SdlPlatform::translateWindowSystemEvent(const SDL_Event& event) {
-#if VELL_X11_WINDOWS
-    unsigned long xWindow = 0;
-    if (x11::destroyedWindow(event, xWindow)) {
-        lose(xWindow);
-    }
-#else
-    (void)event;
-#endif
-}
-
-void SdlPlatform::post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam) {
-    queue_.push_back(Message{window, message, wParam, lParam});
-}
-
-void SdlPlatform::translate(const SDL_Event& event) {
-    switch (event.type) {
-        case SDL_QUIT:
-            // Every window closes as if by hand, so the program ends normally
-            // with exit code 0.
-            for (Window* window : windows_) {
-                post(window, MSG_CLOSE, 0, 0);
-            }
-            break;
-        case SDL_WINDOWEVENT: {
-            Window* window = findById(event.window.windowID);
-            if (window == nullptr) {
-                break;
-            }
-            // A window nobody can see is idle: minimised, hidden, on another
-            // workspace or shaded (the last two unmap it). Window managers
-            // send these in different orders (jwm minimises a maximised
-            // window with HIDDEN, MINIMIZED, then MAXIMIZED while it is still
-            // hidden), so only a sign of being seen wakes it.
-            switch (event.window.event) {
-                case SDL_WINDOWEVENT_SIZE_CHANGED:
-                    // While unseen the size is fetched when it is seen again.
-                    if (!window->unseen) {
-                        post(window, MSG_SIZE, 0,
-                             packPair(event.window.data1, event.window.data2));
-                    }
-                    break;
-                case SDL_WINDOWEVENT_HIDDEN:
-                case SDL_WINDOWEVENT_MINIMIZED:
-                    hide(window);
-                    break;
-                case SDL_WINDOWEVENT_SHOWN:
-                case SDL_WINDOWEVENT_RESTORED:
-                    show(window);
-                    break;
-                case SDL_WINDOWEVENT_EXPOSED:
-                    show(window);
-                    post(window, MSG_PAINT, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_CLOSE:
-                    post(window, MSG_CLOSE, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_GAINED:
-                    post(window, MSG_SETFOCUS, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_LOST:
-                    post(window, MSG_KILLFOCUS, 0, 0);
-                    break;
-                default:
-                    break;
-            }
-            break;
-        }
-        case SDL_SYSWMEVENT:
-            translateWindowSystemEvent(event);
-            break;
-        case SDL_KEYDOWN:
-        case SDL_KEYUP: {
-            Window* window = findById(event.key.windowID);
-            const int virtualKey = sdl::virtualKeyOf(event.key.keysym);
-            if (window != nullptr && virtualKey != 0) {
-                post(window, event.type == SDL_KEYDOWN ? MSG_KEYDOWN : MSG_KEYUP,
-                     static_cast<MessageParam>(virtualKey), 0);
-            }
-            break;
-        }
-        case SDL_MOUSEMOTION: {
-            Window* window = findById(event.motion.windowID);
-            if (window != nullptr) {
-                post(window, MSG_MOUSEMOVE, 0, packPair(event.motion.x, event.motion.y));
-            }
-            break;
-        }
-        case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP: {
-            Window* window = findById(event.button.windowID);
-            unsigned down = 0;
-            switch (event.button.button) {
-                case SDL_BUTTON_LEFT:
-                    down = MSG_LBUTTONDOWN;
-                    break;
-                case SDL_BUTTON_RIGHT:
-                    down = MSG_RBUTTONDOWN;
-                    break;
-                case SDL_BUTTON_MIDDLE:
-                    down = MSG_MBUTTONDOWN;
-                    break;
-                default:
-                    break;
-            }
-            if (window == nullptr || down == 0) {
-                break;
-            }
-            const MessageLong position = packPair(event.button.x, event.button.y);
-            if (event.type == SDL_MOUSEBUTTONUP) {
-                post(window, down + 1, 0, position);
-            } else if (event.button.clicks >= 2 && event.button.clicks % 2 == 0) {
-                // As on Win32 a third click is a plain press again.
-                post(window, down + 2, 0, position);
-            } else {
-                post(window, down, 0, position);
-            }
-            break;
-        }
-        default:
-            break;
-    }
-}
-
 bool SdlPlatform::peekMessage(Message& message) {
 #if VELL_X11_WINDOWS
     for (unsigned long xWindow : x11::lostWindows()) {
@@ -592,7 +331,7 @@ void SdlPlatform::captureMouse(WindowHandle handle, bool on) {
     }
 }
 
-}  // namespace
+}  // namespace sdl
 
 std::unique_ptr<Platform> openSdlPlatform(const SdlPlatformOptions& options, std::string& error) {
     const bool sizeAsked = options.clientWidth != 0 || options.clientHeight != 0;
@@ -602,7 +341,7 @@ std::unique_ptr<Platform> openSdlPlatform(const SdlPlatformOptions& options, std
             return nullptr;
         }
     }
-    auto platform = std::make_unique<SdlPlatform>(options);
+    auto platform = std::make_unique<sdl::SdlPlatform>(options);
     if (!platform->start(error)) {
         return nullptr;
     }
