@@ -2,17 +2,17 @@
 
 #include <algorithm>
 #include <cfenv>
-#include <cmath>
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
 
+#include "kelvo/fast/FastShading.h"
 #include "kelvo/fast/PacketWalk.h"
 #include "kelvo/view/Jitter.h"
 #include "kelvo/view/Pixel.h"
 #include "kelvo/world/World.h"
 
 namespace kelvo {
+
+using FastTracing::glowOnly;
+using FastTracing::packChannels;
 
 FastTracer::FastTracer(const World& world)
     : world_(world), walk_(world), transmission_(world.transmission) {
@@ -36,6 +36,8 @@ FastTracer::FastTracer(const World& world)
     }
 }
 
+FastTracer::~FastTracer() = default;
+
 const char* FastTracer::instructionSet() {
 #if defined(KELVO_PACKETS)
     return PacketWalk::instructionSet();
@@ -43,44 +45,6 @@ const char* FastTracer::instructionSet() {
     return "scalar";
 #endif
 }
-
-namespace {
-
-// What a ray that hits nothing shows: black, brightened by the glow of the
-// leaves it crossed.
-inline void glowOnly(double glow, vell::Colour& out) {
-    out = vell::black;
-    if (glow != 0.0) {
-        out.r = static_cast<float>(out.r + glow);
-        out.g = static_cast<float>(out.g + glow);
-        out.b = static_cast<float>(out.b + glow);
-    }
-}
-
-}  // namespace
-
-namespace {
-
-// kelvo::packColour per channel, all three at once: each channel scaled
-// by 255, held to [0, 255] (NaN to 0: the maximum gives its second operand
-// when either is NaN), then rounded in the current mode, as nearbyint rounds.
-// Within (0, 255) the clamps change nothing; at 255 and beyond every rounding
-// mode gives 255 or more, and 255 exactly converts to 255.
-inline std::uint32_t packChannels(const vell::Colour& colour) {
-#if defined(__SSE2__)
-    const __m128 scaled = _mm_mul_ps(_mm_set_ps(0.0f, colour.r, colour.g, colour.b),
-                                     _mm_set1_ps(255.0f));
-    const __m128 held = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), _mm_set1_ps(255.0f));
-    const __m128i channels = _mm_cvtps_epi32(held);
-    // Each channel fits a byte: b, g, r into the low three bytes.
-    const __m128i words = _mm_packs_epi32(channels, channels);
-    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-#else
-    return kelvo::packColour(colour);
-#endif
-}
-
-}  // namespace
 
 std::uint32_t FastTracer::packColour(const vell::Colour& colour) { return packChannels(colour); }
 
@@ -455,7 +419,7 @@ void FastTracer::traceWaves(Scratch& scratch, int count, int rows, std::uint32_t
                 ++mirrored;
             }
             if (s.isLitByLights()) {
-                for (const Light& light : lights_) {
+                for (const FastTracing::Light& light : lights_) {
                     // Not normalised: u = 1.0 is the light itself.
                     const Vec3 l = light.position - p;
                     if (l.dot(n) <= 0.0) {
@@ -525,19 +489,6 @@ const std::uint32_t* FastTracer::glowTable(Scratch& scratch) const {
     return scratch.glowPixels;
 }
 
-void FastTracer::attenuate(double t, double glow, vell::Colour& out) const {
-    // With transmission 1 every factor is exactly 1; pow is skipped, not changed.
-    const double f = transmission_ == 1.0f ? 1.0 : std::pow(static_cast<double>(transmission_), t);
-    out.r = static_cast<float>(out.r * f);
-    out.g = static_cast<float>(out.g * f);
-    out.b = static_cast<float>(out.b * f);
-    if (glow != 0.0) {
-        out.r = static_cast<float>(out.r + glow);
-        out.g = static_cast<float>(out.g + glow);
-        out.b = static_cast<float>(out.b + glow);
-    }
-}
-
 void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed char* lights,
                          vell::Colour& out) const {
     const double glow = e.leaves * STEP_GLOW;
@@ -545,30 +496,9 @@ void FastTracer::compose(const PathEntry& e, const vell::Colour& m, const signed
         glowOnly(glow, out);
         return;
     }
-    const Surface& s = *walk_.surface(e.obstacle);
-    out = s.emission;
-    if (s.reflects()) {
-        out.r = m.r * s.reflectivity + out.r;
-        out.g = m.g * s.reflectivity + out.g;
-        out.b = m.b * s.reflectivity + out.b;
-    }
-    if (s.isLitByLights()) {
-        for (std::size_t j = 0; j < lights_.size(); ++j) {
-            if (lights[j] != LIGHT_REACHES) {
-                continue;
-            }
-            const Light& light = lights_[j];
-            const Vec3 l = light.position - e.point;
-            // pow(1, x) is 1 for every x, NaN included.
-            const double a = transmission_ == 1.0f
-                                 ? 1.0
-                                 : std::pow(static_cast<double>(transmission_), l.length());
-            out.r = static_cast<float>(s.diffuse.r * light.colour.r * a + out.r);
-            out.g = static_cast<float>(s.diffuse.g * light.colour.g * a + out.g);
-            out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
-        }
-    }
-    attenuate(e.t, glow, out);
+    FastTracing::shadeSurface(
+        *walk_.surface(e.obstacle), m, e.point, e.t, glow, lights_, transmission_,
+        [lights](std::size_t j, const Vec3&) { return lights[j] == LIGHT_REACHES; }, out);
 }
 
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
@@ -582,18 +512,12 @@ double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colo
     FastWalk::Prediction* predictions = predictionsOf(scratch);
     const double glow = hit.leaves * STEP_GLOW;
     if (hit.obstacle < 0) {
-        out = vell::black;
-        if (glow != 0.0) {
-            out.r = static_cast<float>(out.r + glow);
-            out.g = static_cast<float>(out.g + glow);
-            out.b = static_cast<float>(out.b + glow);
-        }
+        glowOnly(glow, out);
         return NO_HIT_DISTANCE;
     }
 
     const double t = hit.t;
     const Surface& s = *walk_.surface(hit.obstacle);
-    out = s.emission;
     const Vec3& o = ray.origin;
     const Vec3& d = ray.direction;
     const Vec3 p{o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
@@ -602,50 +526,32 @@ double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colo
                  (p.y - sphere.centre[1]) * sphere.inverseRadius,
                  (p.z - sphere.centre[2]) * sphere.inverseRadius};
 
-    if (s.reflects()) {
+    vell::Colour m = vell::black;
+    // A budget of 0 traces nothing: black, no walk.
+    if (s.reflects() && depth - 1 != 0) {
         const double k = d.dot(n) * -2.0;
         const Ray mirrored{p, {d.x + k * n.x, d.y + k * n.y, d.z + k * n.z}};
-        vell::Colour m = vell::black;
-        // A budget of 0 traces nothing: black, no walk.
-        if (depth - 1 != 0) {
-            if (counts != nullptr) {
-                ++counts->reflected;
-            }
-            // p passed the closed containment test of the confirming leaf; the
-            // descent from the root ends there unless p lies on a low face.
-            shade(mirrored, walk_.locateNear(hit.leaf, p), m, depth - 1, scratch, counts);
+        if (counts != nullptr) {
+            ++counts->reflected;
         }
-        out.r = m.r * s.reflectivity + out.r;
-        out.g = m.g * s.reflectivity + out.g;
-        out.b = m.b * s.reflectivity + out.b;
+        // p passed the closed containment test of the confirming leaf; the
+        // descent from the root ends there unless p lies on a low face.
+        shade(mirrored, walk_.locateNear(hit.leaf, p), m, depth - 1, scratch, counts);
     }
-
-    if (s.isLitByLights()) {
-        for (const Light& light : lights_) {
-            // Not normalised: u = 1.0 is the light itself.
-            const Vec3 l = light.position - p;
-            if (l.dot(n) <= 0.0) {
-                continue;
-            }
-            if (counts != nullptr) {
-                ++counts->shadow;
-            }
-            const FastWalk::Hit blocker =
-                walk_.nearestHit({p, l}, walk_.locateNear(hit.leaf, p), predictions);
-            if (blocker.obstacle >= 0 && blocker.t > 0.0 && blocker.t < 1.0) {
-                continue;
-            }
-            // pow(1, x) is 1 for every x, NaN included.
-            const double a = transmission_ == 1.0f
-                                 ? 1.0
-                                 : std::pow(static_cast<double>(transmission_), l.length());
-            out.r = static_cast<float>(s.diffuse.r * light.colour.r * a + out.r);
-            out.g = static_cast<float>(s.diffuse.g * light.colour.g * a + out.g);
-            out.b = static_cast<float>(s.diffuse.b * light.colour.b * a + out.b);
+    // A light reaches p unless p faces away from it or a shadow ray finds an
+    // obstacle between them.
+    const auto reaches = [&](std::size_t, const Vec3& l) {
+        if (l.dot(n) <= 0.0) {
+            return false;
         }
-    }
-
-    attenuate(t, glow, out);
+        if (counts != nullptr) {
+            ++counts->shadow;
+        }
+        const FastWalk::Hit blocker =
+            walk_.nearestHit({p, l}, walk_.locateNear(hit.leaf, p), predictions);
+        return !(blocker.obstacle >= 0 && blocker.t > 0.0 && blocker.t < 1.0);
+    };
+    FastTracing::shadeSurface(s, m, p, t, glow, lights_, transmission_, reaches, out);
     return t;
 }
 

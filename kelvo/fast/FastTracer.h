@@ -15,6 +15,10 @@ namespace kelvo {
 
 class World;
 
+namespace FastTracing {
+struct Light;  // kelvo/fast/FastShading.h
+}  // namespace FastTracing
+
 // The program's per-pixel path: the same pixels, bit for bit, as the view's
 // literal loop over World::trace, from the flattened tree of a FastWalk.
 // Constructed once the World's tree is built; only read afterwards, so any
@@ -118,6 +122,7 @@ public:
     };
 
     explicit FastTracer(const World& world);
+    ~FastTracer();
 
     // As RayTracer::traceRows: rows [firstRow, endRow) of a width-wide image
     // into pixels (the first word is row firstRow's), stepping the generator on
@@ -189,25 +194,17 @@ private:
     // tiles of both), else one by one.
     void walkAll(Scratch& scratch, std::size_t first, int count, int rows,
                  FastWalk::Prediction* predictions) const;
-    // The end of the shading arithmetic: the colour attenuated over the
-    // distance t, then the glow of the leaves crossed added.
-    void attenuate(double t, double glow, vell::Colour& out) const;
     // The shading arithmetic in its fixed order, from the mirrored colour and
     // the lights that reach the point.
     void compose(const PathEntry& entry, const vell::Colour& mirrored,
                  const signed char* lights, vell::Colour& out) const;
-
-    struct Light {
-        Vec3 position;
-        vell::Colour colour;
-    };
 
     const World& world_;
     FastWalk walk_;
     // The tree's leaves in depth-first order, for the literal walk's answers
     // (filled only when the flattened walk is not usable).
     std::unordered_map<const STNode*, int> literalLeafIndex_;
-    std::vector<Light> lights_;
+    std::vector<FastTracing::Light> lights_;
     float transmission_;
 };
 
