@@ -3,10 +3,9 @@
 // The fast tracer's shading arithmetic, for the fast layer's own files (not
 // an interface): written once here, inline, for both of its paths, the waves
 // of secondary rays (FastWaves.cpp) and the per-ray path (FastTracer.cpp).
-// Each operation is World::shade's, in its order and at its precision: float
-// products and sums where World::shade has them, double where it has them, a
-// conversion to float after each sum. Nothing here depends on the rounding
-// mode beyond the operations themselves.
+// Each operation is World::shade's, in its order and at its precision (float
+// where it computes in float, double where in double), so that every pixel
+// is the literal view's to the bit.
 
 #include <cmath>
 #include <cstddef>
