@@ -3,11 +3,15 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "kelvo/fast/ParallelRows.h"
 #include "velllib/platform.h"
+#include "velllib/vell_memory.h"
 
 namespace kelvo {
 
@@ -69,6 +73,20 @@ const CLI::Validator VIEW_NAME(
     },
     "shaded|leaves|cells", "view");
 
+// The glow per leaf: a plain decimal number from 0 to 1 (NaN and infinities
+// are not numbers here).
+const CLI::Validator GLOW_STEP(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
+            value > 1.0) {
+            return "'" + text + "' is not a glow from 0 to 1";
+        }
+        return "";
+    },
+    "0..1", "glow");
+
 ViewMode viewNamed(const std::string& name) {
     if (name == "leaves") {
         return ViewMode::LEAVES;
@@ -91,6 +109,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
     std::string output;
     std::string viewName = "shaded";
     std::string cameraText;
+    std::string buildName = "auto";
     cli.footer(
         "Keys in the window:\n"
         "  W/S, D/A, Space/Shift  fly forward/back, right/left, up/down\n"
@@ -138,6 +157,23 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
             ->type_name("X,Y,Z,PITCH,YAW,ROLL");
     auto* fullscreenOption = cli.add_flag("--fullscreen", commandLine.fullscreen,
                                           "Open the window full screen (F11 toggles it)");
+    cli.add_option("--levels", commandLine.levels,
+                   "Sphereflake levels below the root, 0 to " + std::to_string(MAX_LEVELS) +
+                       " (default 2: 37 spheres; each level five times the spheres); a level "
+                       "whose estimated memory exceeds the machine's is refused")
+        ->check(CLI::Range(0, MAX_LEVELS))
+        ->type_name("N");
+    cli.add_option("--build", buildName,
+                   "How the tree is built: trial (each split chosen by trial subtrees), sah "
+                   "(surface-area cost) or auto (trial up to " +
+                       std::to_string(TRIAL_BUILD_LIMIT) + " spheres; the default)")
+        ->check(CLI::IsMember({"trial", "sah", "auto"}))
+        ->type_name("trial|sah|auto");
+    cli.add_option("--glow", commandLine.glow,
+                   "Grey added per tree leaf a ray crosses before its hit (default 0.05; 0 "
+                   "turns it off)")
+        ->check(GLOW_STEP)
+        ->type_name("X");
     outputOption->needs(headlessOption);
     fullscreenOption->excludes(headlessOption);
     benchmarkOption->excludes(cameraOption)->excludes(fullscreenOption);
@@ -179,6 +215,20 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
         commandLine.output = output;
     }
     commandLine.view = viewNamed(viewName);
+    commandLine.build = buildName == "trial" ? TreeBuild::TRIAL
+                        : buildName == "sah" ? TreeBuild::SURFACE_AREA
+                                             : TreeBuild::AUTOMATIC;
+    const std::uint64_t need = flakeBytes(commandLine.levels, commandLine.threads);
+    const std::uint64_t have = vell::physicalMemoryBytes();
+    if (have != 0 && need > have) {
+        std::fprintf(stderr,
+                     "kelvo: --levels %d makes %lld spheres and needs about %.1f GB of memory with "
+                     "%d threads; this machine has %.1f GB\n",
+                     commandLine.levels, flakeSpheres(commandLine.levels),
+                     static_cast<double>(need) / 1e9, commandLine.threads,
+                     static_cast<double>(have) / 1e9);
+        return EXIT_USAGE;
+    }
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "kelvo/app/kelvo.h"
 #include "kelvo/viewer/CameraText.h"
 #include "kelvo/viewer/Viewer.h"
 
@@ -28,6 +29,11 @@ struct CommandLine {
     ViewMode view = ViewMode::SHADED;
     std::optional<CameraPlace> camera;
     bool fullscreen = false;
+    // The sphereflake's levels below the root, how its tree is built, and the
+    // grey added per leaf a ray crosses.
+    int levels = SCENE_LEVELS;
+    TreeBuild build = TreeBuild::AUTOMATIC;
+    double glow = STEP_GLOW;
 };
 
 // Reads kelvo's options into commandLine. The exit code when the program ends

@@ -32,6 +32,9 @@ int runBenchmarkFrames(const CommandLine& commandLine) {
     options.threads = commandLine.threads;
     options.literal = commandLine.literal;
     options.view = commandLine.view;
+    options.levels = commandLine.levels;
+    options.build = commandLine.build;
+    options.glow = commandLine.glow;
     std::string error;
     auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
     if (!platform) {
@@ -77,6 +80,9 @@ int runFrames(const CommandLine& commandLine) {
     options.view = commandLine.view;
     options.camera = commandLine.camera;
     options.fullscreen = commandLine.fullscreen;
+    options.levels = commandLine.levels;
+    options.build = commandLine.build;
+    options.glow = commandLine.glow;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;

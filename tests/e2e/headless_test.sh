@@ -105,6 +105,11 @@ expect_usage_error "negative frames" --headless --frames -3
 expect_usage_error "frames not a number" --headless --frames many
 expect_usage_error "frames in exponent form" --headless --frames 1e3
 grep -q "not a whole number" "$work/err" || fail "--frames 1e3: message: $(cat "$work/err")"
+expect_usage_error "levels beyond the limit" --headless --levels 12
+expect_usage_error "glow not a number" --headless --glow nan
+expect_usage_error "unknown build" --headless --build fastest
+expect_usage_error "a flake beyond memory" --headless --levels 11 --threads 256
+grep -q "needs about" "$work/err" || fail "a flake beyond memory: $(cat "$work/err")"
 expect_usage_error "empty output path" --headless --output ""
 expect_usage_error "output without headless" --output "$work/d.png"
 expect_usage_error "unwritable output" --headless --output "$work/missing/d.png"
