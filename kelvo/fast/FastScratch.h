@@ -101,9 +101,13 @@ struct alignas(64) ScratchData {
     // The packed colours of a chunk.
     std::uint32_t pixels[ROWS * CHUNK];
     int glowRounding = -1;
+    double glowStep = 0.0;  // the glow per leaf the table was made for
     std::vector<std::vector<signed char>> lightStates;
     // The light state each shadow ray of a wave answers.
     std::vector<int> shadowTargets;
+    // The worker's tested-once marks, for walks of more obstacles than the
+    // 64-bit set holds.
+    FastWalk::Mailbox mailbox;
 };
 
 // The scratch's prediction table for walk.
@@ -115,6 +119,20 @@ inline FastWalk::Prediction* predictionsOf(const FastWalk& walk, ScratchData& sc
         scratch.originLeaf = -1;
     }
     return scratch.predictions.data();
+}
+
+// The flattened query from leaf, tested-once marks in one 64-bit word where
+// the obstacles fit, else in the worker's mailbox.
+inline FastWalk::Hit nearestHitOf(const FastWalk& walk, const Ray& ray, int leaf,
+                                  ScratchData& scratch) {
+    FastWalk::Prediction* predictions = predictionsOf(walk, scratch);
+    if (walk.usable()) {
+        return walk.nearestHit(ray, leaf, predictions);
+    }
+    if (scratch.mailbox.size() != walk.obstacleCount()) {
+        scratch.mailbox.resize(walk.obstacleCount());
+    }
+    return walk.nearestHit(ray, leaf, predictions, scratch.mailbox);
 }
 
 // The queries of rows (1 or 2) rows of count of scratch's rays each, one after

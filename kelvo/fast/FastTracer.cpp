@@ -17,6 +17,7 @@ namespace kelvo {
 
 using FastTracing::glowOnly;
 using FastTracing::packChannels;
+using FastTracing::nearestHitOf;
 using FastTracing::predictionsOf;
 using FastTracing::ScratchData;
 
@@ -86,7 +87,7 @@ void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,
             const double point[2] = {u, v};
             Ray ray;
             observer.rayThrough(point, ray);
-            if (counts != nullptr && walk_.usable()) {
+            if (counts != nullptr && walk_.flattened()) {
                 ++counts->primary;
             }
             vell::Colour colour;
@@ -114,7 +115,7 @@ FastWalk::Hit FastTracer::literalHit(const Ray& ray) const {
 
 double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& handle,
                          RayCounts* counts) const {
-    if (!walk_.usable()) {
+    if (!walk_.flattened()) {
         return world_.trace(ray, out, depth);
     }
     if (depth == 0) {
@@ -132,14 +133,13 @@ double FastTracer::trace(const Ray& ray, vell::Colour& out, int depth, Scratch& 
 
 double FastTracer::shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
                          ScratchData& scratch, RayCounts* counts) const {
-    const FastWalk::Hit hit = walk_.nearestHit(ray, leaf, predictionsOf(walk_, scratch));
+    const FastWalk::Hit hit = nearestHitOf(walk_, ray, leaf, scratch);
     return shadeHit(ray, hit, out, depth, scratch, counts);
 }
 
 double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colour& out,
                             int depth, ScratchData& scratch, RayCounts* counts) const {
-    FastWalk::Prediction* predictions = predictionsOf(walk_, scratch);
-    const double glow = hit.leaves * STEP_GLOW;
+    const double glow = hit.leaves * world_.stepGlow;
     if (hit.obstacle < 0) {
         glowOnly(glow, out);
         return NO_HIT_DISTANCE;
@@ -177,7 +177,7 @@ double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colo
             ++counts->shadow;
         }
         const FastWalk::Hit blocker =
-            walk_.nearestHit({p, l}, walk_.locateNear(hit.leaf, p), predictions);
+            nearestHitOf(walk_, {p, l}, walk_.locateNear(hit.leaf, p), scratch);
         return !(blocker.obstacle >= 0 && blocker.t > 0.0 && blocker.t < 1.0);
     };
     FastTracing::shadeSurface(s, m, p, t, glow, lights_, transmission_, reaches, out);

@@ -34,17 +34,18 @@ namespace {
 
 // The packed colours of misses by leaves crossed, made for the current
 // rounding mode.
-const std::uint32_t* glowTable(ScratchData& scratch) {
+const std::uint32_t* glowTable(ScratchData& scratch, double stepGlow) {
     // Packing rounds in the current mode, which the caller may have changed
     // since the table was made.
     const int rounding = std::fegetround();
-    if (scratch.glowRounding != rounding) {
+    if (scratch.glowRounding != rounding || scratch.glowStep != stepGlow) {
         for (int leaves = 0; leaves < GLOW_PIXELS; ++leaves) {
             vell::Colour colour;
-            glowOnly(leaves * STEP_GLOW, colour);
+            glowOnly(leaves * stepGlow, colour);
             scratch.glowPixels[leaves] = packChannels(colour);
         }
         scratch.glowRounding = rounding;
+        scratch.glowStep = stepGlow;
     }
     return scratch.glowPixels;
 }
@@ -68,7 +69,7 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
     // column, each column top to bottom, so that neighbours in the batch are
     // neighbours in the picture.
     scratch.hitPixels.clear();
-    const std::uint32_t* glowPixels = glowTable(scratch);
+    const std::uint32_t* glowPixels = glowTable(scratch, world_.stepGlow);
     const int columns = count / rows;
     for (int x = 0; x < columns; ++x) {
         for (int row = 0; row < rows; ++row) {
@@ -80,7 +81,7 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
                 pixels[i] = glowPixels[hit.leaves];
             } else {
                 vell::Colour colour;
-                glowOnly(hit.leaves * STEP_GLOW, colour);
+                glowOnly(hit.leaves * world_.stepGlow, colour);
                 pixels[i] = packChannels(colour);
             }
         }
@@ -210,7 +211,7 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
         const std::vector<signed char>& state = states[static_cast<std::size_t>(g)];
         for (std::size_t i = 0; i < entries[g]; ++i) {
             PathEntry& e = wave[i];
-            const double glow = e.leaves * STEP_GLOW;
+            const double glow = e.leaves * world_.stepGlow;
             if (e.obstacle < 0) {
                 glowOnly(glow, e.colour);
                 continue;
