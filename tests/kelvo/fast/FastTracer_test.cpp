@@ -93,6 +93,39 @@ TEST(FastTracer, PicturesAreByteIdenticalToTheLiteralLoopAtEverySizeAndFrame) {
     }
 }
 
+// The glow per leaf reaches the fast paths as it reaches the literal loop.
+// So do flakes beyond the packet walk's 64 obstacles, walked ray by ray with
+// the worker's mailbox.
+TEST(FastTracer, PicturesWithAnotherGlowOrNoneAreByteIdenticalToTheLiteralLoop) {
+    for (const int levels : {2, 3}) {
+        Scene scene(levels);
+        std::vector<std::uint32_t> designed;
+        for (const double glow : {STEP_GLOW, 0.0, 0.013}) {
+            scene.world.stepGlow = glow;
+            const FastTracer tracer(scene.world);
+            ASSERT_TRUE(tracer.walk().flattened());
+            FastTracer::Scratch scratch;
+            RayTracer view(&scene.world, Scene::makeObserver(), 0);
+            const int client[2] = {96, 72};
+            view.onResize(client);
+            std::vector<std::uint32_t> literal(96 * 72), fast(96 * 72), single(96 * 72);
+            std::uint32_t literalState = 0xffffffffu, fastState = 0xffffffffu, singleState = 0xffffffffu;
+            view.traceRows(literal.data(), 96, 0, 72, literalState);
+            tracer.traceRows(view.observer, view.pixelWidth, view.pixelHeight, fast.data(), 96, 0, 72,
+                             fastState, scratch, nullptr);
+            tracer.traceRowsOneByOne(view.observer, view.pixelWidth, view.pixelHeight, single.data(),
+                                     96, 0, 72, singleState, scratch, nullptr);
+            EXPECT_EQ(fast, literal) << levels << " levels, glow " << glow;
+            EXPECT_EQ(single, literal) << levels << " levels, glow " << glow;
+            if (glow == STEP_GLOW) {
+                designed = literal;
+            } else {
+                EXPECT_NE(literal, designed) << "glow " << glow;
+            }
+        }
+    }
+}
+
 // A cluster of mirrors that also take light and glow, under two lights (one
 // inside the cluster, where most shadow rays are blocked) and with absorption:
 // chains of reflections that run out of budget, lights facing away, blocked
