@@ -123,16 +123,20 @@ inline FastWalk::Prediction* predictionsOf(const FastWalk& walk, ScratchData& sc
 
 // The flattened query from leaf, tested-once marks in one 64-bit word where
 // the obstacles fit, else in the worker's mailbox.
-inline FastWalk::Hit nearestHitOf(const FastWalk& walk, const Ray& ray, int leaf,
-                                  ScratchData& scratch) {
-    FastWalk::Prediction* predictions = predictionsOf(walk, scratch);
-    if (walk.usable()) {
-        return walk.nearestHit(ray, leaf, predictions);
-    }
+inline FastWalk::Mailbox& mailboxOf(const FastWalk& walk, ScratchData& scratch) {
     if (scratch.mailbox.size() != walk.obstacleCount()) {
         scratch.mailbox.resize(walk.obstacleCount());
     }
-    return walk.nearestHit(ray, leaf, predictions, scratch.mailbox);
+    return scratch.mailbox;
+}
+
+inline FastWalk::Hit nearestHitOf(const FastWalk& walk, const Ray& ray, int leaf,
+                                  ScratchData& scratch) {
+    FastWalk::Prediction* predictions = predictionsOf(walk, scratch);
+    if (walk.obstacleCount() <= 64) {
+        return walk.nearestHit(ray, leaf, predictions);
+    }
+    return walk.nearestHit(ray, leaf, predictions, mailboxOf(walk, scratch));
 }
 
 // The queries of rows (1 or 2) rows of count of scratch's rays each, one after
@@ -150,15 +154,17 @@ inline void walkAll(const FastWalk& walk, ScratchData& scratch, std::size_t firs
          rays.component[5].data() + first}};
     if (rows == 2) {
         PacketWalk::nearestHitsInRows(walk, lanes, rays.starts.data() + first, count,
-                                      scratch.hits.data() + first, predictions);
+                                      scratch.hits.data() + first, predictions,
+                                      &mailboxOf(walk, scratch));
     } else {
         PacketWalk::nearestHits(walk, lanes, rays.starts.data() + first, count,
-                                scratch.hits.data() + first, predictions);
+                                scratch.hits.data() + first, predictions, &mailboxOf(walk, scratch));
     }
 #else
     for (int q = 0; q < rows * count; ++q) {
         const std::size_t i = first + static_cast<std::size_t>(q);
-        scratch.hits[i] = walk.nearestHit(rays.ray(i), rays.starts[i], predictions);
+        scratch.hits[i] = walk.nearestHit(rays.ray(i), rays.starts[i], predictions,
+                                          mailboxOf(walk, scratch));
     }
 #endif
 }

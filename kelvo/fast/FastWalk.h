@@ -123,9 +123,7 @@ public:
     explicit FastWalk(const World& world);
 
     bool flattened() const { return flattened_; }
-    // Flattened, and with at most 64 obstacles: the packet walk's tested-once
-    // set is one 64-bit word per lane.
-    bool usable() const { return flattened_ && obstacles_.size() <= 64; }
+    bool usable() const { return flattened_; }
     int leafCount() const { return static_cast<int>(leaves_.size()); }
     int obstacleCount() const { return static_cast<int>(spheres_.size()); }
     // Prediction slots a thread needs.
@@ -159,7 +157,7 @@ public:
     // mailbox: the calling thread's, of obstacleCount() marks.
     Hit nearestHit(const Ray& ray, int startLeaf, Prediction* predictions,
                    Mailbox& mailbox) const;
-    // The same with a 64-bit tested-once set (usable() walks only).
+    // The same with a 64-bit tested-once set (walks of 64 obstacles at most).
     Hit nearestHit(const Ray& ray, int startLeaf, Prediction* predictions) const;
     // The leaf after the current one along the ray, or -1 at the boundary.
     int next(const Ray& ray, int leaf, Prediction* predictions) const;
@@ -172,7 +170,7 @@ public:
     // The flattened arrays, for the packet walk.
     const Leaf& leaf(int i) const { return leaves_[i]; }
     const std::int32_t* leafList() const { return leafList_.data(); }
-    // The same as bytes, filled for usable() walks only.
+    // The same as bytes, filled for walks of 64 obstacles at most.
     const std::uint8_t* leafObstacles() const { return leafObstacles_.data(); }
 
 private:

@@ -42,7 +42,8 @@ public:
     // (count[k] at most Lanes(D)); where a vector holds fewer, those come
     // first.
     Packet(const PacketWalk::RayLanes& rays, const int* first, const int* count,
-           const int* startLeaves) {
+           const int* startLeaves, FastWalk::Mailbox& mailbox)
+        : mailbox_(&mailbox), packet_(mailbox.nextQuery()) {
         const D d;
         const int n = static_cast<int>(hn::Lanes(d));
         const auto zero = hn::Zero(d);
@@ -102,7 +103,6 @@ public:
             leaves_[k] = zero;
             h0_[k] = h1_[k] = h2_[k] = zero;
             along_[k] = zero;
-            tested_[k] = hn::Zero(DU());
             leafV_[k] = hn::Load(d, leafOf);
             active_[k] = hn::FirstN(d, static_cast<std::size_t>(here));
             missed_[k] = hn::Lt(zero, zero);
@@ -319,26 +319,30 @@ public:
     // the leaf's order: the nearest hit so far, and its point.
     HWY_INLINE void intersect(const FastWalk& walk, const FastWalk::Leaf& l, const M* group) {
         const D d;
-        const DU du;
         const auto zero = hn::Zero(d);
+        static_assert(K <= 4, "a packet's lanes fit the mailbox's 32 bits, a byte per vector");
+        std::uint32_t asking = 0;
+        for (int k = 0; k < K; ++k) {
+            std::uint8_t bits[8] = {};
+            hn::StoreMaskBits(d, group[k], bits);
+            asking |= std::uint32_t{bits[0]} << (8 * k);
+        }
         V find[K], t[K];
-        hn::Vec<DU> tested[K];
         for (int k = 0; k < K; ++k) {
             find[k] = hn::Set(d, -1.0);
             t[k] = t_[k];
-            tested[k] = tested_[k];
         }
-        const std::uint8_t* list = walk.leafObstacles() + l.firstObstacle;
+        const std::int32_t* list = walk.leafList() + l.firstObstacle;
         for (int j = 0; j < l.obstacleCount; ++j) {
             const int s = list[j];
-            const auto bit = hn::Set(du, std::uint64_t{1} << s);
+            const std::uint32_t freshBits = mailbox_->firstTests(s, packet_, asking);
+            if (freshBits == 0) {
+                continue;
+            }
             M fresh[K];
             for (int k = 0; k < K; ++k) {
-                fresh[k] = hn::And(
-                    hn::RebindMask(d, hn::Eq(hn::And(tested[k], bit), hn::Zero(du))), group[k]);
-            }
-            if (!any(fresh)) {
-                continue;
+                const std::uint8_t bits[8] = {static_cast<std::uint8_t>(freshBits >> (8 * k))};
+                fresh[k] = hn::LoadMaskBits(d, bits);
             }
             const FastWalk::Sphere& sphere = walk.sphere(s);
             const auto c0 = hn::Set(d, sphere.centre[0]);
@@ -350,8 +354,6 @@ public:
             V b[K], disc[K];
             bool anySolved = false;
             for (int k = 0; k < K; ++k) {
-                tested[k] =
-                    hn::IfThenElse(hn::RebindMask(du, fresh[k]), hn::Or(tested[k], bit), tested[k]);
                 const auto e0 = hn::Sub(o0_[k], c0);
                 const auto e1 = hn::Sub(o1_[k], c1);
                 const auto e2 = hn::Sub(o2_[k], c2);
@@ -376,7 +378,6 @@ public:
         }
         for (int k = 0; k < K; ++k) {
             t_[k] = t[k];
-            tested_[k] = tested[k];
             const auto found = hn::Ge(find[k], zero);
             best_[k] = hn::IfThenElse(found, find[k], best_[k]);
             h0_[k] = hn::IfThenElse(found, hn::Add(o0_[k], hn::Mul(t[k], d0_[k])), h0_[k]);
@@ -439,7 +440,9 @@ private:
     M flat0_[K], flat1_[K], flat2_[K], up0_[K], up1_[K], up2_[K];
     V face0_[K], face1_[K], face2_[K], square0_[K], square1_[K], square2_[K];
     V t_[K], best_[K], leaves_[K], h0_[K], h1_[K], h2_[K];
-    hn::Vec<DU> tested_[K];
+    // The worker's tested-once marks, and this packet's number in them.
+    FastWalk::Mailbox* mailbox_;
+    std::uint32_t packet_;
     // How far along its ray each lane has come: the distance to the face it
     // last crossed.
     V along_[K];
@@ -460,8 +463,9 @@ constexpr int PACKET_VECTORS = 2;
 // answered into hits at the rays' indices.
 HWY_INLINE void WalkPacket(const FastWalk& walk, const PacketWalk::RayLanes& rays,
                            const int* first, const int* count, const int* startLeaves,
-                           FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    Packet<PACKET_VECTORS> packet(rays, first, count, startLeaves);
+                           FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                           FastWalk::Mailbox& mailbox) {
+    Packet<PACKET_VECTORS> packet(rays, first, count, startLeaves, mailbox);
     while (packet.live()) {
         packet.step(walk, predictions);
     }
@@ -469,7 +473,8 @@ HWY_INLINE void WalkPacket(const FastWalk& walk, const PacketWalk::RayLanes& ray
 }
 
 void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const int* startLeaves,
-                 int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+                 int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                 FastWalk::Mailbox& mailbox) {
     const int w = Width();
     for (int i = 0; i < count; i += PACKET_VECTORS * w) {
         int first[PACKET_VECTORS], here[PACKET_VECTORS];
@@ -477,13 +482,13 @@ void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const i
             first[k] = i + k * w;
             here[k] = std::clamp(count - first[k], 0, w);
         }
-        WalkPacket(walk, rays, first, here, startLeaves, hits, predictions);
+        WalkPacket(walk, rays, first, here, startLeaves, hits, predictions, mailbox);
     }
 }
 
 void NearestHitsInRows(const FastWalk& walk, const PacketWalk::RayLanes& rays,
                        const int* startLeaves, int count, FastWalk::Hit* hits,
-                       FastWalk::Prediction* predictions) {
+                       FastWalk::Prediction* predictions, FastWalk::Mailbox& mailbox) {
     // A packet is a tile: one vector from each row, above one another.
     static_assert(PACKET_VECTORS == 2, "a tile of two rows fills one packet");
     const int w = Width();
@@ -491,7 +496,7 @@ void NearestHitsInRows(const FastWalk& walk, const PacketWalk::RayLanes& rays,
         const int here = count - i < w ? count - i : w;
         const int first[PACKET_VECTORS] = {i, count + i};
         const int counts[PACKET_VECTORS] = {here, here};
-        WalkPacket(walk, rays, first, counts, startLeaves, hits, predictions);
+        WalkPacket(walk, rays, first, counts, startLeaves, hits, predictions, mailbox);
     }
 }
 
@@ -507,13 +512,26 @@ HWY_EXPORT(NearestHitsInRows);
 namespace PacketWalk {
 
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions);
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                 FastWalk::Mailbox* mailbox) {
+    FastWalk::Mailbox own;
+    if (mailbox == nullptr) {
+        own.resize(walk.obstacleCount());
+        mailbox = &own;
+    }
+    HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions, *mailbox);
 }
 
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
-                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    HWY_DYNAMIC_DISPATCH(NearestHitsInRows)(walk, rays, startLeaves, count, hits, predictions);
+                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                       FastWalk::Mailbox* mailbox) {
+    FastWalk::Mailbox own;
+    if (mailbox == nullptr) {
+        own.resize(walk.obstacleCount());
+        mailbox = &own;
+    }
+    HWY_DYNAMIC_DISPATCH(NearestHitsInRows)(walk, rays, startLeaves, count, hits, predictions,
+                                            *mailbox);
 }
 
 }  // namespace PacketWalk

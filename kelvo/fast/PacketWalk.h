@@ -23,13 +23,17 @@ struct RayLanes {
 
 // Queries count rays from their start leaves into hits, in packets of two
 // vectors of width() lanes.
+// mailbox: the calling worker's tested-once marks (null: a table of the
+// call's own, made and cleared for it).
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                 FastWalk::Mailbox* mailbox = nullptr);
 // The same for two rows of count rays each, rays 0 to count and count to
 // 2 * count, walked in tiles: each packet holds rays from both rows, one
 // above the other.
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
-                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+                       int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
+                       FastWalk::Mailbox* mailbox = nullptr);
 // The camera's rays through count image-plane points (u[i], v[i]), as
 // Camera::rayThrough makes them, to the bit, component by component into
 // origin[c][i] and direction[c][i].
