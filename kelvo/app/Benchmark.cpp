@@ -47,7 +47,9 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
                       options.literal ? literalRows(view) : viewRows(view, tracer));
     view.rows = &rows;
     view.rayCounts = &result.rays;
+    result.threads = rows.threads();
     view.createWindow("vell");
+    result.drawn = view.backBufferPixels() != nullptr;
 
     const Clock::time_point start = Clock::now();
     for (long long frame = 0; frame < options.frames; ++frame) {
@@ -66,7 +68,7 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
                   "%dx%d, %lld frames, %d threads: %.3f s, %.2f fps\n"
                   "rays per frame: %llu primary, %llu reflected, %llu shadow; %.2f Mrays/s\n",
                   result.treeBuildMilliseconds, options.width, options.height, options.frames,
-                  options.threads, result.seconds, static_cast<double>(options.frames) / result.seconds,
+                  result.threads > 0 ? result.threads : options.threads, result.seconds, static_cast<double>(options.frames) / result.seconds,
                   static_cast<unsigned long long>(perFrame(result.rays.primary, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.reflected, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.shadow, options.frames)),
