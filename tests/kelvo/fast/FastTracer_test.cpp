@@ -449,10 +449,14 @@ TEST(FastTracer, MissesAcrossTheEndOfTheGlowTableAreTheLiteralTrace) {
     ASSERT_TRUE(tracer.walk().usable());
     FastTracer::Scratch scratch;
 
+    // Beyond 20 leaves every miss is white, so before each, a ray that hits
+    // leaves another colour in whatever the previous ray's work left behind.
+    const Ray onto{{0, 2, 0}, {0, -1, 0}};
     std::vector<bool> seen(200, false);
     for (int start = -8; start < 64 * 4; ++start) {
         const Ray ray{{start * 0.25, 0.25, 0.25}, {1, 0, 0}};
         std::uint32_t pixel = 0;
+        ASSERT_TRUE(chosen::tracedAlone(tracer, onto, scratch, pixel));
         FastWalk::Hit hit;
         ASSERT_TRUE(chosen::tracedAlone(tracer, ray, scratch, pixel, &hit));
         ASSERT_LT(hit.obstacle, 0) << "the rays must miss";
