@@ -7,6 +7,7 @@
 #include <cfenv>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -95,6 +96,10 @@ int startableThreads(int wanted) {
     while (static_cast<int>(started.size()) + 1 < wanted) {
         try {
             started.emplace_back([&] {
+                // A thread's first allocation may give it an arena of the
+                // allocator's own, whose address space stays reserved: taken
+                // here, it counts against what the team may use.
+                std::free(std::malloc(64));
                 std::unique_lock<std::mutex> lock(mutex);
                 released.wait(lock, [&] { return release; });
             });
@@ -117,10 +122,13 @@ int startableThreads(int wanted) {
 
 ParallelRows::ParallelRows(int threads, const RowKernelFactory& makeKernel) {
     const int wanted = std::clamp(threads, 1, MAX_THREADS);
-    const int count = wanted > 1 ? startableThreads(wanted) : 1;
+    const int startable = wanted > 1 ? startableThreads(wanted) : 1;
+    // Where the system refused threads, memory is short: half of them leave
+    // room for what the workers and the allocator take while they run.
+    const int count = startable < wanted ? std::max(1, startable / 2) : wanted;
     if (count < wanted) {
         std::fprintf(stderr, "kelvo: only %d of %d threads could be started; tracing on %d\n",
-                     count, wanted, count);
+                     startable, wanted, count);
     }
     workers_.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
