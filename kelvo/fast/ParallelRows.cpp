@@ -39,6 +39,7 @@ private:
 class FastRowKernel final : public RowKernel {
 public:
     FastRowKernel(const RayTracer& view, const FastTracer& tracer) : view_(view), tracer_(tracer) {}
+    void prepare(int) override { tracer_.prepare(scratch_); }
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, RayCounts* counts) override {
         tracer_.traceRows(view_.observer, view_.pixelWidth, view_.pixelHeight, pixels, width,

@@ -42,6 +42,7 @@ public:
     ViewRowKernel(const Viewer& view, const FastTracer& tracer) : view_(view), tracer_(tracer) {}
 
     void prepare(int width) override {
+        tracer_.prepare(scratch_);
         hits_.reserve(static_cast<std::size_t>(width) * ParallelRows::ROWS_PER_TASK);
     }
 
