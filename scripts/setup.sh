@@ -15,6 +15,11 @@ test_packages=(
   # a real window under a virtual display, driven and photographed
   xvfb xauth xdotool jwm openbox wmctrl imagemagick
 )
+# A clang build (CXX=clang++ ./test.sh) needs clang's OpenMP runtime, and
+# clang itself.
+case "$(basename "${CXX:-}")" in
+  clang++*|clang*) packages+=(clang libomp-dev) ;;
+esac
 windows=""
 for option in "$@"; do
   case "$option" in

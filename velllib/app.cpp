@@ -1,9 +1,18 @@
 #include "velllib/app.h"
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace vell {
 
@@ -85,17 +94,49 @@ bool everyWindowLacksBackBuffer() {
     return true;
 }
 
-// Written only by the signal handler (and clearStopRequest), read anywhere.
-volatile std::sig_atomic_t pendingStopSignal = 0;
+// Written by the signal handlers (any thread may run one) and read by the
+// frame loop and the workers that trace rows, so it must be an atomic that
+// needs no lock: a handler cannot wait for one.
+std::atomic<int> pendingStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// The file that a stop removes before ending the program at once (see
+// StopEndsAtOnce): its descriptor, and its name in storage of its own, since
+// a handler may not allocate.
+std::atomic<bool> stopEndsAtOnce{false};
+std::atomic<int> fileToRemoveDescriptor{-1};
+char fileToRemove[4096] = "";
+char noteAtStop[4096] = "";
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void keep(char (&buffer)[4096], const std::string& text) {
+    const std::size_t length = std::min(text.size(), sizeof buffer - 1);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+}
+
+[[noreturn]] void endNow(int signal) {
+    if (fileToRemove[0] != '\0') {
+        const int descriptor = fileToRemoveDescriptor.load();
+        if (descriptor >= 0) {
+            // Windows removes no file that is still open.
+            ::close(descriptor);
+        }
+        ::unlink(fileToRemove);
+    }
+    if (const std::size_t length = std::strlen(noteAtStop)) {
+        [[maybe_unused]] const auto written = ::write(2, noteAtStop, length);
+    }
+    std::_Exit(128 + signal);
+}
 
 extern "C" void onStopSignal(int signal) {
-    if (pendingStopSignal == signal) {
+    if (!recordStop(signal)) {
         // Asked twice: the careful stop is not coming fast enough.
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
     }
-    pendingStopSignal = signal;
 #if defined(_WIN32)
     // Win32 resets the handler to the default before calling it.
     std::signal(signal, onStopSignal);
@@ -358,16 +399,48 @@ void catchStopSignals() {
     std::signal(SIGTERM, onStopSignal);
 }
 
+bool recordStop(int signal) {
+    int none = 0;
+    if (!pendingStopSignal.compare_exchange_strong(none, signal)) {
+        return false;
+    }
+    if (stopEndsAtOnce.load()) {
+        endNow(signal);
+    }
+    return true;
+}
+
 bool stopRequested() {
-    return pendingStopSignal != 0;
+    return pendingStopSignal.load(std::memory_order_relaxed) != 0;
 }
 
 int stopSignal() {
-    return pendingStopSignal;
+    return pendingStopSignal.load();
 }
 
 void clearStopRequest() {
-    pendingStopSignal = 0;
+    pendingStopSignal.store(0);
+}
+
+StopEndsAtOnce::StopEndsAtOnce(int descriptor, const std::string& path,
+                               const std::string& note) {
+    if (path.size() < sizeof fileToRemove) {
+        keep(fileToRemove, path);
+        fileToRemoveDescriptor.store(descriptor);
+    }
+    keep(noteAtStop, note);
+    stopEndsAtOnce.store(true);
+    // A stop that came before this is not lost.
+    if (const int signal = stopSignal()) {
+        endNow(signal);
+    }
+}
+
+StopEndsAtOnce::~StopEndsAtOnce() {
+    stopEndsAtOnce.store(false);
+    fileToRemoveDescriptor.store(-1);
+    fileToRemove[0] = '\0';
+    noteAtStop[0] = '\0';
 }
 
 int keyDown(int virtualKey) {

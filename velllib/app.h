@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "velllib/platform.h"
 #include "velllib/vell_list.h"
@@ -101,15 +102,33 @@ inline constexpr int IDLE_WAIT_MS = 50;
 
 // Stop requests: SIGINT and SIGTERM, once caught, set a flag that the frame
 // loop and the pixel loop read (between rows), so a stop takes at most one
-// row's time. A second signal of the same kind while the first is pending ends
-// the program at once, as if nothing had caught it.
+// row's time. Any second stop signal while the first is pending ends the
+// program at once, as if nothing had caught it.
 void catchStopSignals();
+// Records a stop request for signal, as the handlers do (Windows' console
+// handler too); false when one was already pending: the caller then ends the
+// program its own way. Safe in a signal handler and on any thread.
+bool recordStop(int signal);
 // Whether a stop signal arrived; safe to call from any thread.
 bool stopRequested();
 // The signal that asked to stop, 0 if none.
 int stopSignal();
 // Forgets a stop request (tests).
 void clearStopRequest();
+
+// While one lives, a stop request (also one already pending when it is made)
+// does not wait for anybody to read it: it closes descriptor, removes the
+// file at path, writes note to stderr and ends the program at once with
+// 128 + the signal's number. For work that cannot look at the flag, such as
+// encoding a file that must not be left half written. descriptor -1 and an
+// empty path: nothing to remove.
+class StopEndsAtOnce {
+public:
+    StopEndsAtOnce(int descriptor, const std::string& path, const std::string& note);
+    ~StopEndsAtOnce();
+    StopEndsAtOnce(const StopEndsAtOnce&) = delete;
+    StopEndsAtOnce& operator=(const StopEndsAtOnce&) = delete;
+};
 
 // 1 while the key is held, else 0. Keys are read for the focused window of
 // this program; other programs' key presses are not seen.

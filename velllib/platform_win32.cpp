@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -29,7 +30,7 @@ static_assert(CLASS_STYLE == 11);
 constexpr LONG PIXELS_PER_METRE = 10000;
 
 bool platformOpen = false;
-// The window that Ctrl+C, Ctrl+Break or closing the console closes; the
+// The window that Ctrl+C, Ctrl+Break or closing the console wakes; the
 // console's handler runs on a thread of its own.
 std::atomic<HWND> consoleTarget{nullptr};
 
@@ -43,9 +44,17 @@ BOOL WINAPI consoleControl(DWORD event) {
     if (window == nullptr) {
         return FALSE;  // the default: end the process
     }
-    // As closing the window by hand: the program ends normally, exit code 0.
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    const bool closing =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    // A stop request, as SIGINT and SIGTERM are elsewhere: a long frame is
+    // abandoned within a few rows, and the next pump closes the window (exit
+    // code 0). A second request is not waited for.
+    if (!recordStop(closing ? SIGTERM : SIGINT)) {
+        return FALSE;
+    }
+    // Wakes a pump that idles while the window is minimised.
+    PostMessageA(window, WM_NULL, 0, 0);
+    if (closing) {
         // The system ends the process when this returns; give the frame loop
         // time to finish.
         Sleep(3000);

@@ -50,7 +50,9 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
                       options.literal ? literalRows(view) : viewRows(view, tracer));
     view.rows = &rows;
     view.rayCounts = &result.rays;
+    result.threads = rows.threads();
     view.createWindow("vell");
+    result.drawn = view.backBufferPixels() != nullptr;
 
     const Clock::time_point start = Clock::now();
     for (long long frame = 0; frame < options.frames; ++frame) {
@@ -71,7 +73,8 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
                   result.treeBuildMilliseconds,
                   result.build == TreeBuild::SURFACE_AREA ? "surface-area" : "trial", result.spheres,
                   options.width, options.height, options.frames,
-                  options.threads, result.seconds, static_cast<double>(options.frames) / result.seconds,
+                  result.threads > 0 ? result.threads : options.threads, result.seconds,
+                  static_cast<double>(options.frames) / result.seconds,
                   static_cast<unsigned long long>(perFrame(result.rays.primary, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.reflected, options.frames)),
                   static_cast<unsigned long long>(perFrame(result.rays.shadow, options.frames)),

@@ -32,6 +32,12 @@ struct BenchmarkResult {
     double seconds = 0.0;
     // Over all frames.
     RayCounts rays;
+    // The threads that traced (fewer than asked where the system could not
+    // start them all).
+    int threads = 0;
+    // Whether the window had a back buffer to draw into; without one nothing
+    // was traced.
+    bool drawn = false;
 };
 
 // Builds the scene (timed) and draws options.frames frames of the view as the

@@ -19,6 +19,15 @@ namespace kelvo {
 
 namespace {
 
+// A run whose result is its picture cannot go on without a back buffer (the
+// window may: it tries again at its next size).
+int noBackBuffer(int width, int height) {
+    std::fprintf(stderr,
+                 "kelvo: no %dx%d back buffer could be made (out of memory); nothing was drawn\n",
+                 width, height);
+    return EXIT_FAILURE;
+}
+
 // The tree build and frames in memory, timed.
 int runBenchmarkFrames(const CommandLine& commandLine) {
     BenchmarkOptions options;
@@ -50,6 +59,9 @@ int runBenchmarkFrames(const CommandLine& commandLine) {
         std::fprintf(stderr, "kelvo: benchmark stopped before its last frame\n");
         return 128 + vell::stopSignal();
     }
+    if (!result.drawn) {
+        return noBackBuffer(options.width, options.height);
+    }
     return printResult(benchmarkReport(options, result)) ? 0 : EXIT_FAILURE;
 }
 
@@ -58,13 +70,13 @@ int runFrames(const CommandLine& commandLine) {
     const bool headless = commandLine.headless;
     std::string error;
     std::unique_ptr<vell::Platform> platform;
+    vell::MemoryPlatformOptions memory;
     if (headless) {
-        vell::MemoryPlatformOptions options;
         if (commandLine.width > 0) {
-            options.clientWidth = commandLine.width;
-            options.clientHeight = commandLine.height;
+            memory.clientWidth = commandLine.width;
+            memory.clientHeight = commandLine.height;
         }
-        platform = vell::MemoryPlatform::open(options, error);
+        platform = vell::MemoryPlatform::open(memory, error);
     } else {
         platform = vell::openDesktopPlatform({commandLine.width, commandLine.height}, error);
     }
@@ -112,6 +124,9 @@ int runFrames(const CommandLine& commandLine) {
         return 128 + signal;
     }
     if (headless) {
+        if (lastFrame.empty()) {
+            return noBackBuffer(memory.clientWidth, memory.clientHeight);
+        }
         if (!printResult(overlay + "\n")) {
             return EXIT_FAILURE;
         }

@@ -8,6 +8,10 @@
 #include <new>
 #include <optional>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "kelvo/app/CommandLine.h"
 #include "kelvo/app/Run.h"
 #include "velllib/app.h"
@@ -17,6 +21,13 @@ namespace {
 int run(int argc, char** argv) {
     // Before any window system starts, so that it leaves the two signals to us.
     vell::catchStopSignals();
+#if defined(__GLIBC__)
+    // The C library gives each new thread an arena of its own that reserves
+    // 64 MiB of address space; the tracing workers allocate nothing while
+    // they run, and short of memory the arenas would leave the OpenMP
+    // runtime no room to start its threads.
+    mallopt(M_ARENA_MAX, 2);
+#endif
     kelvo::CommandLine commandLine;
     if (const std::optional<int> exitCode = kelvo::parseCommandLine(argc, argv, commandLine)) {
         return *exitCode;

@@ -23,6 +23,31 @@ using FastTracing::ScratchData;
 
 FastTracer::Scratch::Scratch() : data_(std::make_unique<ScratchData>()) {}
 
+void FastTracer::prepare(Scratch& scratch) const {
+    ScratchData& data = *scratch.data_;
+    if (walk_.usable()) {
+        FastTracing::predictionsOf(walk_, data);
+    }
+    // A chunk's primaries, then per wave its mirrored rays and a shadow ray
+    // per light for each.
+    const std::size_t most = static_cast<std::size_t>(FastTracing::ROWS * FastTracing::CHUNK);
+    const std::size_t rays = most * (1 + lights_.size());
+    data.rays.reserve(rays);
+    data.hits.reserve(rays);
+    data.hitPixels.reserve(most);
+    data.gathered.reserve(most);
+    data.gatheredHits.reserve(rays);
+    data.shadowTargets.reserve(most * lights_.size());
+    data.waves.resize(std::max<std::size_t>(data.waves.size(), TRACE_DEPTH + 1));
+    data.lightStates.resize(std::max<std::size_t>(data.lightStates.size(), TRACE_DEPTH + 1));
+    for (std::vector<FastTracing::PathEntry>& wave : data.waves) {
+        wave.reserve(most);
+    }
+    for (std::vector<signed char>& states : data.lightStates) {
+        states.reserve(most * lights_.size());
+    }
+}
+
 FastTracer::Scratch::~Scratch() = default;
 
 FastTracer::FastTracer(const World& world)

@@ -66,6 +66,12 @@ public:
                      FastWalk::Hit* hits, int width, int firstRow, int endRow,
                      std::uint32_t& state, Scratch& scratch) const;
 
+    // Gives scratch the room the most demanding rows will need (the
+    // prediction table, a chunk's rays, hits and waves to the full depth with
+    // every light), so that tracing allocates nothing. May throw
+    // std::bad_alloc.
+    void prepare(Scratch& scratch) const;
+
     // The colour of one ray as World::trace gives it, and its distance.
     double trace(const Ray& ray, vell::Colour& out, int depth, Scratch& scratch,
                  RayCounts* counts) const;

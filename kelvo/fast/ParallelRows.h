@@ -23,6 +23,10 @@ public:
     // start of firstRow. counts, when given, grows by the rays traced.
     virtual void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                            std::uint32_t& state, RayCounts* counts) = 0;
+    // Makes whatever traceRows will need for a width-wide frame, before the
+    // workers start: nothing is allocated while they run. May throw
+    // std::bad_alloc.
+    virtual void prepare(int /*width*/) {}
 };
 
 // Makes one worker's kernel; called once per worker, on the constructing thread.
@@ -52,7 +56,9 @@ public:
     // Rows a worker takes at once: the fast kernel traces four rows together.
     static constexpr int ROWS_PER_TASK = 4;
 
-    // threads from 1 to MAX_THREADS (clamped).
+    // threads from 1 to MAX_THREADS (clamped). Where the system cannot start
+    // that many threads, fewer are used (threads() tells), with a note on
+    // stderr.
     ParallelRows(int threads, const RowKernelFactory& makeKernel);
     ~ParallelRows() override;
     ParallelRows(const ParallelRows&) = delete;
@@ -61,7 +67,9 @@ public:
     // Traces a width x height frame into pixels (rows top to bottom, no
     // padding). state is the generator's state at the frame's start and ends
     // where the literal loop leaves it. counts, when given, grows by the
-    // frame's rays.
+    // frame's rays. A stop request (vell::stopRequested) starts no further
+    // group of rows. An exception of a worker (std::bad_alloc) comes out
+    // here, once every worker has stopped.
     void traceFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
                     RayCounts* counts) override;
 

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "velllib/app.h"
+
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
@@ -109,18 +111,86 @@ bool replaceFile(const std::string& from, const std::string& to, std::string& re
 
 }  // namespace
 
-bool checkWritable(const std::string& path, std::string& error) {
-    std::error_code ec;
+namespace {
+
+namespace fs = std::filesystem;
+
+// Where a picture for path goes. A symbolic link is followed to its target
+// (which may not exist yet); a target that exists and is not a regular file
+// is written straight through, never replaced.
+struct Target {
+    std::string path;
+    bool straight = false;
+};
+
+// false, with the reason, for a path that no picture can go to.
+bool findTarget(const std::string& path, Target& target, std::string& error) {
     if (path.empty()) {
         error = "the output file name is empty";
         return false;
     }
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot write " + path + ": it is a directory";
+    fs::path at = path;
+    // As many links as the system itself follows before it calls it a loop.
+    for (int links = 0;; ++links) {
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(at, ec);
+        if (status.type() != fs::file_type::symlink) {
+            break;
+        }
+        if (links == 40) {
+            error = "cannot write " + path + ": too many levels of symbolic links";
+            return false;
+        }
+        const fs::path next = fs::read_symlink(at, ec);
+        if (ec) {
+            error = "cannot write " + path + ": " + ec.message();
+            return false;
+        }
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    std::error_code ec;
+    const fs::file_type type = fs::status(at, ec).type();
+    target.path = at.string();
+    target.straight = false;
+    switch (type) {
+        case fs::file_type::not_found:
+        case fs::file_type::regular:
+            return true;
+        case fs::file_type::directory:
+            error = "cannot write " + path + ": it is a directory";
+            return false;
+        case fs::file_type::character:
+        case fs::file_type::block:
+        case fs::file_type::fifo:
+            target.straight = true;
+            return true;
+        case fs::file_type::socket:
+            error = "cannot write " + path + ": it is a socket";
+            return false;
+        default:
+            error = "cannot write " + path + ": " + (ec ? ec.message() : "not a file");
+            return false;
+    }
+}
+
+}  // namespace
+
+bool checkWritable(const std::string& path, std::string& error) {
+    Target target;
+    if (!findTarget(path, target, error)) {
         return false;
     }
+    if (target.straight) {
+        // Opening a pipe would wait for its reader, and a device may act on
+        // an open: only the permission is checked.
+        if (::access(target.path.c_str(), W_OK) != 0) {
+            error = "cannot write " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
     std::string probe;
-    std::FILE* file = createTemporaryBeside(path, probe);
+    std::FILE* file = createTemporaryBeside(target.path, probe);
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
@@ -132,39 +202,59 @@ bool checkWritable(const std::string& path, std::string& error) {
 
 namespace {
 
-// Encodes the picture into a new file beside path, written through to the
-// disk; its name goes to partial. false with the reason, nothing left behind.
-bool writeBeside(const std::string& path, const std::uint32_t* pixels, int width, int height,
-                 std::string& partial, std::string& error) {
+std::vector<std::uint8_t> rgbOf(const std::uint32_t* pixels, int width, int height) {
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
     for (std::size_t i = 0, n = static_cast<std::size_t>(width) * height; i < n; ++i) {
         rgb[3 * i + 0] = static_cast<std::uint8_t>(pixels[i] >> 16);
         rgb[3 * i + 1] = static_cast<std::uint8_t>(pixels[i] >> 8);
         rgb[3 * i + 2] = static_cast<std::uint8_t>(pixels[i]);
     }
-    std::FILE* file = createTemporaryBeside(path, partial);
-    if (file == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    return rgb;
+}
+
+// Encodes the picture into file; toDisk: and flushes it through to the disk.
+// Closes the file. false with the reason.
+bool encodeInto(std::FILE* file, bool toDisk, const std::vector<std::uint8_t>& rgb, int width,
+                int height, std::string& reason) {
     PngSink sink{file};
     const bool encoded =
         stbi_write_png_to_func(writeToFile, &sink, width, height, 3, rgb.data(), width * 3) != 0;
     const bool written = encoded && !sink.failed;
     const int writeErrno = errno;
-    const bool synced = written && flushToDisk(file);
-    const int syncErrno = errno;
+    const bool flushed = written && (toDisk ? flushToDisk(file) : std::fflush(file) == 0);
+    const int flushErrno = errno;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !synced || !closed) {
-        error = "cannot write " + path + ": " +
-                (!encoded    ? std::string("the PNG encoder failed")
-                 : !written ? std::string(std::strerror(writeErrno))
-                 : !synced  ? std::string(std::strerror(syncErrno))
-                            : std::string(std::strerror(errno)));
+    if (written && flushed && closed) {
+        return true;
+    }
+    reason = !encoded   ? std::string("the PNG encoder failed")
+             : !written ? std::string(std::strerror(writeErrno))
+             : !flushed ? std::string(std::strerror(flushErrno))
+                        : std::string(std::strerror(errno));
+    return false;
+}
+
+// Encodes the picture into a new file beside path, written through to the
+// disk; its name goes to partial. false with the reason, nothing left behind.
+bool writeBeside(const std::string& path, const std::uint32_t* pixels, int width, int height,
+                 std::string& partial, std::string& error) {
+    const std::vector<std::uint8_t> rgb = rgbOf(pixels, width, height);
+    std::FILE* file = createTemporaryBeside(path, partial);
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string reason;
+    if (!encodeInto(file, true, rgb, width, height, reason)) {
+        error = "cannot write " + path + ": " + reason;
         std::remove(partial.c_str());
         return false;
     }
     return true;
+}
+
+std::string stoppedNote(const std::string& path) {
+    return "kelvo: stopped while writing " + path + "; it was not written\n";
 }
 
 enum class Placed { YES, TAKEN, FAILED };
@@ -215,12 +305,48 @@ Placed placeNew(const std::string& from, const std::string& to, std::string& rea
 
 bool writePng(const std::string& path, const std::uint32_t* pixels, int width, int height,
               std::string& error) {
-    std::string partial;
-    if (!writeBeside(path, pixels, width, height, partial, error)) {
+    Target target;
+    if (!findTarget(path, target, error)) {
         return false;
     }
     std::string reason;
-    if (!replaceFile(partial, path, reason)) {
+    if (target.straight) {
+        // A device or a pipe: what reads it takes the bytes as they come, and
+        // a stop leaves nothing of ours behind to remove.
+        const vell::StopEndsAtOnce stop(-1, "", "kelvo: stopped while writing " + path + "\n");
+        std::FILE* file = std::fopen(target.path.c_str(), "wb");
+        if (file == nullptr) {
+            error = "cannot write " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (!encodeInto(file, false, rgbOf(pixels, width, height), width, height, reason)) {
+            error = "cannot write " + path + ": " + reason;
+            return false;
+        }
+        return true;
+    }
+    std::string partial;
+    std::FILE* file = createTemporaryBeside(target.path, partial);
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    {
+        // The encoding of a large picture takes seconds and cannot look at
+        // the stop flag: a stop ends the program there, without the file.
+#if defined(_WIN32)
+        const vell::StopEndsAtOnce stop(::_fileno(file), partial, stoppedNote(path));
+#else
+        const vell::StopEndsAtOnce stop(::fileno(file), partial, stoppedNote(path));
+#endif
+        if (!encodeInto(file, true, rgbOf(pixels, width, height), width, height, reason)) {
+            error = "cannot write " + path + ": " + reason;
+            std::remove(partial.c_str());
+            return false;
+        }
+    }
+    // The link stays a link: its target gets the picture.
+    if (!replaceFile(partial, target.path, reason)) {
         error = "cannot write " + path + ": " + reason;
         std::remove(partial.c_str());
         return false;

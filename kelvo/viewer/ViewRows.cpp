@@ -41,6 +41,11 @@ class ViewRowKernel final : public RowKernel {
 public:
     ViewRowKernel(const Viewer& view, const FastTracer& tracer) : view_(view), tracer_(tracer) {}
 
+    void prepare(int width) override {
+        tracer_.prepare(scratch_);
+        hits_.reserve(static_cast<std::size_t>(width) * ParallelRows::ROWS_PER_TASK);
+    }
+
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, RayCounts* counts) override {
         // The mode changes only between frames (keys arrive on the frame

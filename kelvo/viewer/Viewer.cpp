@@ -126,6 +126,16 @@ void Viewer::onFocus(int focused) {
         // Releases that happen elsewhere never arrive.
         keysHeld_.reset();
         endDrag();
+        return;
+    }
+    // A key already down when the focus arrives (Esc held while the window
+    // opens) was pressed for another window: its press reaches this one only
+    // as a repeat, or as the window system's report of what is down, and
+    // must not act. It acts again once released and pressed here.
+    for (std::size_t key = 0; key < keysHeld_.size(); ++key) {
+        if (vell::keyDown(static_cast<int>(key)) != 0) {
+            keysHeld_[key] = true;
+        }
     }
 }
 

@@ -147,6 +147,28 @@ expect_usage_error "fullscreen with headless" --headless --fullscreen
 expect_usage_error "fullscreen with benchmark" --benchmark --fullscreen
 [ ! -e "$work/d.png" ] && [ ! -e "$work/missing" ] || fail "partial output left behind"
 
+# Only a regular file is ever replaced. A link is followed: the file it
+# names gets the picture and the link stays. A named pipe is written through
+# to its reader and stays a pipe. (Devices are left out: run as root, a
+# regression would replace one.)
+if ln -s real.png "$work/link.png" 2>/dev/null && mkfifo "$work/pipe.png" 2>/dev/null; then
+  "$kelvo" --headless --size 40x30 --output "$work/link.png" >/dev/null 2>"$work/err" ||
+    fail "--output to a link: $(cat "$work/err")"
+  [ -L "$work/link.png" ] || fail "--output replaced a link by a file"
+  [ -f "$work/real.png" ] && [ "$(png_size "$work/real.png")" = "40x30" ] ||
+    fail "--output to a link: the file it names was not written"
+  cat "$work/pipe.png" >"$work/piped.png" &
+  reader=$!
+  "$kelvo" --headless --size 40x30 --output "$work/pipe.png" >/dev/null 2>"$work/err" ||
+    fail "--output to a pipe: $(cat "$work/err")"
+  sleep 0.2
+  kill "$reader" 2>/dev/null && fail "--output to a pipe: the reader got no end of file"
+  wait "$reader" 2>/dev/null
+  [ -p "$work/pipe.png" ] || fail "--output replaced a pipe by a file"
+  cmp -s "$work/piped.png" "$work/real.png" || fail "--output to a pipe: the reader got other bytes"
+  rm -f "$work/link.png" "$work/pipe.png" "$work/real.png" "$work/piped.png"
+fi
+
 "$kelvo" --help >"$work/out" 2>&1 || fail "--help exit code"
 for listed in --headless --camera --fullscreen --threads --view Esc F11 F12 F2 drag; do
   grep -q -- "$listed" "$work/out" || fail "--help lists $listed"
@@ -173,15 +195,21 @@ case "$kelvo" in
   *) grep -q "standard output" "$work/err" || fail "stdout on a full disk: message: $(cat "$work/err")" ;;
 esac
 
-# Short of memory for the back buffer: no buffer, nothing drawn, the run still
-# ends normally. (A sanitizer build reserves far more address space than this
-# limit, so it cannot start under it at all; then this case is skipped.)
-if (ulimit -v 700000 && "$kelvo" --version >/dev/null 2>&1); then
-  (ulimit -v 700000 && exec "$kelvo" --headless --size 16384x16384) >"$work/out" 2>"$work/err"
+# Short of memory for the back buffer: a headless run or a benchmark has no
+# picture to give, and says so, naming the size. (A sanitizer build reserves
+# far more address space than this limit, so it cannot start under it at
+# all; then this case is skipped.)
+if (ulimit -v 900000 && "$kelvo" --version >/dev/null 2>&1); then
+  (ulimit -v 900000 && exec "$kelvo" --headless --size 16384x16384) >"$work/out" 2>"$work/err"
   code=$?
-  [ "$code" -eq 0 ] || fail "no memory for the back buffer: exit $code, wanted 0: $(cat "$work/err")"
-  [ "$(sed -n 2p "$work/out")" = "16384*16384" ] || fail "no memory for the back buffer: size line $(sed -n 2p "$work/out")"
-  grep -q "back buffer" "$work/err" || fail "no memory for the back buffer: message: $(cat "$work/err")"
+  [ "$code" -eq 1 ] || fail "no memory for the back buffer: exit $code, wanted 1: $(cat "$work/err")"
+  [ ! -s "$work/out" ] || fail "no memory for the back buffer: statistics printed: $(cat "$work/out")"
+  grep -q "16384x16384" "$work/err" || fail "no memory for the back buffer: message: $(cat "$work/err")"
+  (ulimit -v 900000 && exec "$kelvo" --benchmark --size 16384x16384 --frames 2) >"$work/out" 2>"$work/err"
+  code=$?
+  [ "$code" -eq 1 ] || fail "benchmark without a back buffer: exit $code, wanted 1: $(cat "$work/out")"
+  [ ! -s "$work/out" ] || fail "benchmark without a back buffer: a report: $(cat "$work/out")"
+  grep -q "16384x16384" "$work/err" || fail "benchmark without a back buffer: message: $(cat "$work/err")"
 else
   echo "note: the memory-limit case is skipped (this build cannot start under ulimit -v)"
 fi
@@ -221,6 +249,47 @@ for signal in "${signals[@]}"; do
   [ "$took" -lt $(( 5000 + build_ms )) ] || fail "SIG$signal: took $took ms to stop"
   echo "measured: SIG$signal stopped a 2000x2000 run in $took ms (start-up $build_ms ms)"
 done
+
+# A stop while the PNG is being encoded (the frame is cheap: the camera looks
+# away from the scene; the picture is large) ends kelvo within a second,
+# with no file and no temporary file left.
+for signal in "${signals[@]}"; do
+  rm -f "$work/big.png"
+  "$kelvo" --headless --size 6000x6000 --no-overlay --camera 0,0,-10,0,3.14159,0 \
+    --output "$work/big.png" >"$work/out" 2>"$work/err" &
+  pid=$!
+  # The statistics come just before the encoding begins.
+  for _ in $(seq 2400); do
+    [ -s "$work/out" ] && break
+    sleep 0.05
+  done
+  kill -"$signal" "$pid"
+  sent=$(date +%s%N)
+  wait "$pid"
+  code=$?
+  took=$(( ($(date +%s%N) - sent) / 1000000 ))
+  wanted=$([ "$signal" = INT ] && echo 130 || echo 143)
+  [ "$code" -eq "$wanted" ] || fail "SIG$signal while encoding: exit $code, wanted $wanted"
+  [ ! -e "$work/big.png" ] || fail "SIG$signal while encoding: the picture was written"
+  [ -z "$(ls "$work" | grep kelvo-)" ] || fail "SIG$signal while encoding: a temporary file was left"
+  [ "$took" -lt 1000 ] || fail "SIG$signal while encoding: took $took ms to stop"
+  grep -q "not written" "$work/err" || fail "SIG$signal while encoding: message: $(cat "$work/err")"
+  echo "measured: SIG$signal stopped the encoding of a 6000x6000 picture in $took ms"
+done
+
+# Short of memory for the threads: fewer threads, a note, the same picture.
+if (ulimit -v 400000 && "$kelvo" --version >/dev/null 2>&1); then
+  (ulimit -v 400000 && exec "$kelvo" --headless --size 64x48 --no-overlay --threads 256 \
+    --output "$work/many.png") >/dev/null 2>"$work/err"
+  code=$?
+  [ "$code" -eq 0 ] || fail "256 threads in 400 MB: exit $code: $(cat "$work/err")"
+  grep -q "threads could be started" "$work/err" || fail "256 threads in 400 MB: note: $(cat "$work/err")"
+  "$kelvo" --headless --size 64x48 --no-overlay --threads 1 --output "$work/one.png" >/dev/null 2>&1
+  cmp -s "$work/many.png" "$work/one.png" || fail "256 threads in 400 MB: another picture"
+  rm -f "$work/many.png" "$work/one.png"
+else
+  echo "note: the thread-memory case is skipped (this build cannot start under ulimit -v)"
+fi
 
 echo "headless end-to-end: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -5,8 +5,14 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "tests/velllib/fake_platform.h"
 
@@ -354,6 +360,49 @@ TEST(StopSignalsDeathTest, ASecondSignalWhileTheFirstIsPendingEndsTheProgram) {
             std::_Exit(0);
         },
         testing::KilledBySignal(SIGTERM), "");
+    // Of another kind, too: SIGINT, then SIGTERM.
+    EXPECT_EXIT(
+        {
+            catchStopSignals();
+            std::raise(SIGINT);
+            std::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(SIGTERM), "");
+}
+
+// Work that cannot look at the flag: a stop, pending already or arriving
+// later, removes the file and ends the program with 128 + the signal.
+TEST(StopSignalsDeathTest, WhileAStopEndsAtOnceItRemovesTheFileAndExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string path = ::testing::TempDir() + "stop-ends-at-once.partial";
+    for (const bool pendingBefore : {false, true}) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EXIT(
+            {
+                catchStopSignals();
+                if (pendingBefore) {
+                    std::raise(SIGTERM);
+                }
+                StopEndsAtOnce guard(::fileno(file), path, "stopped: nothing written\n");
+                std::raise(SIGTERM);
+                std::_Exit(0);
+            },
+            testing::ExitedWithCode(128 + SIGTERM), "stopped: nothing written");
+        std::fclose(file);
+        EXPECT_NE(::access(path.c_str(), F_OK), 0) << "pending before: " << pendingBefore;
+        std::remove(path.c_str());
+    }
+    // Once it is gone, a stop is a request again.
+    EXPECT_EXIT(
+        {
+            catchStopSignals();
+            { StopEndsAtOnce guard(-1, "", ""); }
+            std::raise(SIGINT);
+            std::_Exit(stopSignal() == SIGINT ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "");
 }
 #endif
 

@@ -385,5 +385,125 @@ TEST(FastTracer, TheLiteralQueryIntersectsAnObstacleListedInSeveralLeavesOnce) {
     EXPECT_GT(crossings, 100);
 }
 
+
+namespace chosen {
+
+// One chosen ray through the program's path, packets and waves included: a
+// frame whose pixels have no size, so that every pixel's ray is the one that
+// starts at the camera's screen corner. false when the pixels disagree.
+bool tracedAlone(const FastTracer& tracer, const Ray& ray, FastTracer::Scratch& scratch,
+                 std::uint32_t& pixel, FastWalk::Hit* primary = nullptr) {
+    Observer observer = Scene::makeObserver();
+    observer.position = ray.origin - ray.direction;
+    observer.screenOrigin = ray.origin;
+    constexpr int WIDTH = 9, HEIGHT = 4;
+    std::vector<std::uint32_t> pixels(WIDTH * HEIGHT);
+    std::uint32_t state = 1;
+    tracer.traceRows(observer, 0.0, 0.0, pixels.data(), WIDTH, 0, HEIGHT, state, scratch, nullptr);
+    if (primary != nullptr) {
+        std::vector<FastWalk::Hit> hits(WIDTH * HEIGHT);
+        state = 1;
+        tracer.primaryHits(observer, 0.0, 0.0, hits.data(), WIDTH, 0, HEIGHT, state, scratch);
+        *primary = hits[0];
+    }
+    pixel = pixels[0];
+    return std::all_of(pixels.begin(), pixels.end(), [&](std::uint32_t p) { return p == pixel; });
+}
+
+std::uint32_t literalPixel(const World& world, const Ray& ray) {
+    vell::Colour colour;
+    world.trace(ray, colour, TRACE_DEPTH);
+    return packColour(colour);
+}
+
+}  // namespace chosen
+
+// Rays that meet the tree and the shading at their edges: a mirror chain
+// straight up and down through two spheres' poles, each on a split plane
+// (the mirrored ray's start leaf must be found anew: the hit's leaf lies on
+// the other side of the plane), with one light exactly in the tangent plane
+// at the lower pole (l . n is 0: not lit) and one above.
+TEST(FastTracer, ChosenRaysOnSplitPlanesAndTangentLightsAreTheLiteralTrace) {
+    const Surface mirror{{0.2f, 0.6f, 0.3f}, {0.01f, 0.02f, 0.0f}, 0.7f};
+    SphereWorld s({{1.0, {0, 0, 0}}, {0.5, {0, 4, 0}}, {1.0, {3, 0, 0}}, {0.5, {-2, 2, 1}}},
+                  &mirror);
+    PointLight tangent{{5, 1, 0}, {0.9f, 0.7f, 0.5f}};
+    PointLight above{{0.5, 3, -0.5}, {0.3f, 0.4f, 0.8f}};
+    s.world.addLight(&tangent);
+    s.world.addLight(&above);
+    s.world.buildTree();
+    const FastTracer tracer(s.world);
+    ASSERT_TRUE(tracer.walk().usable());
+    FastTracer::Scratch scratch;
+
+    // The poles lie on split planes of the tree.
+    std::vector<const STNode*> leaves;
+    testing::collectLeaves(s.world.tree.root, leaves);
+    for (const double y : {1.0, 3.5}) {
+        EXPECT_TRUE(std::any_of(leaves.begin(), leaves.end(), [&](const STNode* leaf) {
+            const Box box = testing::regionOf(leaf);
+            return box.min(1) == y && box.min(0) <= 0.0 && box.max(0) >= 0.0 &&
+                   box.min(2) <= 0.0 && box.max(2) >= 0.0;
+        })) << "no leaf starts at y " << y << ": the scene no longer tests what it should";
+    }
+
+    const Ray rays[] = {
+        {{0, 3, 0}, {0, -1, 0}},   // down onto the lower pole, then up and down the chain
+        {{0, 2, 0}, {0, 1, 0}},    // up onto the upper pole
+        {{0, -3, 0}, {0, 1, 0}},   // up onto the lower sphere's bottom
+        {{-4, 1, 0}, {1, 0, 0}},   // along the tangent plane, grazing the lower pole
+        {{0, 1, -4}, {0, 0, 1}},   // the same across
+        {{3, 4, 0}, {0, -1, 0}},   // down onto the other sphere's pole, in the light's plane
+    };
+    for (const Ray& ray : rays) {
+        std::uint32_t pixel = 0;
+        ASSERT_TRUE(chosen::tracedAlone(tracer, ray, scratch, pixel));
+        EXPECT_EQ(pixel, chosen::literalPixel(s.world, ray))
+            << "ray from " << ray.origin.x << "," << ray.origin.y << "," << ray.origin.z;
+    }
+}
+
+// The packed colour of a miss is tabled for the first leaf counts; misses
+// crossing just as many leaves, and one fewer and one more, come out as the
+// literal trace gives them.
+TEST(FastTracer, MissesAcrossTheEndOfTheGlowTableAreTheLiteralTrace) {
+    // A row of 64 spheres along x, split from one another; rays along the row
+    // inside every sphere's box but outside every sphere cross a leaf or more
+    // per sphere, as many as the start leaves ahead.
+    std::vector<SphereGeometry> row;
+    for (int i = 0; i < 64; ++i) {
+        row.push_back({0.3, {static_cast<double>(i), 0, 0}});
+    }
+    SphereWorld s(row);
+    PointLight light{{0, 5, 0}, vell::white};
+    s.world.addLight(&light);
+    s.world.buildTree();
+    const FastTracer tracer(s.world);
+    ASSERT_TRUE(tracer.walk().usable());
+    FastTracer::Scratch scratch;
+
+    // Beyond 20 leaves every miss is white, so before each, a ray that hits
+    // leaves another colour in whatever the previous ray's work left behind.
+    const Ray onto{{0, 2, 0}, {0, -1, 0}};
+    std::vector<bool> seen(200, false);
+    for (int start = -8; start < 64 * 4; ++start) {
+        const Ray ray{{start * 0.25, 0.25, 0.25}, {1, 0, 0}};
+        std::uint32_t pixel = 0;
+        ASSERT_TRUE(chosen::tracedAlone(tracer, onto, scratch, pixel));
+        FastWalk::Hit hit;
+        ASSERT_TRUE(chosen::tracedAlone(tracer, ray, scratch, pixel, &hit));
+        ASSERT_LT(hit.obstacle, 0) << "the rays must miss";
+        if (hit.leaves < static_cast<int>(seen.size())) {
+            seen[static_cast<std::size_t>(hit.leaves)] = true;
+        }
+        EXPECT_EQ(pixel, chosen::literalPixel(s.world, ray))
+            << "a miss across " << hit.leaves << " leaves";
+    }
+    for (const int leaves : {63, 64, 65}) {
+        EXPECT_TRUE(seen[static_cast<std::size_t>(leaves)])
+            << "no miss crossed " << leaves << " leaves: the scene no longer tests the table's end";
+    }
+}
+
 }  // namespace
 }  // namespace kelvo

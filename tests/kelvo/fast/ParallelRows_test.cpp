@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cfenv>
+#include <csignal>
+#include <mutex>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "kelvo/view/Jitter.h"
 #include "kelvo/view/RayTracer.h"
 #include "tests/kelvo/tree/tree_helpers.h"
+#include "velllib/app.h"
 
 namespace kelvo {
 namespace {
@@ -156,6 +161,66 @@ TEST(ParallelRows, WorkersUseTheirOwnPoolsAndTheCallersFloatingPointEnvironment)
     std::fesetround(FE_TONEAREST);
     EXPECT_NE(upward.pixels, nearest.pixels) << "the test needs a mode that shows";
     expectSameFrame(upward, upwardRows, "rounding upward");
+}
+
+// A kernel that counts the groups it is given and, at its first, does what
+// the test asks: request a stop, or run out of memory.
+class ProbeKernel final : public RowKernel {
+public:
+    enum Act { STOP, THROW };
+    ProbeKernel(Act act, std::atomic<int>& calls, std::atomic<int>& prepared)
+        : act_(act), calls_(calls), prepared_(prepared) {}
+    void prepare(int) override { ++prepared_; }
+    void traceRows(std::uint32_t*, int, int, int, std::uint32_t&, RayCounts*) override {
+        // Every later group begins after the first one's act.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (calls_++ == 0) {
+            if (act_ == STOP) {
+                vell::recordStop(SIGINT);
+            } else {
+                throw std::bad_alloc();
+            }
+        }
+    }
+
+private:
+    static inline std::mutex mutex_;
+    Act act_;
+    std::atomic<int>& calls_;
+    std::atomic<int>& prepared_;
+};
+
+TEST(ParallelRows, AStopOrAFailureInTheFirstGroupStartsNoFurtherGroup) {
+    constexpr int WIDTH = 8, HEIGHT = 40 * ParallelRows::ROWS_PER_TASK;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(WIDTH) * HEIGHT);
+    for (const ProbeKernel::Act act : {ProbeKernel::STOP, ProbeKernel::THROW}) {
+        for (const int threads : {1, 3}) {
+            std::atomic<int> calls{0}, prepared{0};
+            ParallelRows rows(threads, [&] {
+                return std::make_unique<ProbeKernel>(act, calls, prepared);
+            });
+            std::uint32_t state = 1;
+            const std::string what = std::string(act == ProbeKernel::STOP ? "stop" : "bad_alloc") +
+                                     ", " + std::to_string(rows.threads()) + " threads";
+            if (act == ProbeKernel::STOP) {
+                rows.traceFrame(pixels.data(), WIDTH, HEIGHT, state, nullptr);
+                EXPECT_TRUE(vell::stopRequested());
+                vell::clearStopRequest();
+            } else {
+                // Out of the region to the caller, not std::terminate.
+                EXPECT_THROW(rows.traceFrame(pixels.data(), WIDTH, HEIGHT, state, nullptr),
+                             std::bad_alloc)
+                    << what;
+            }
+            // Each worker may have begun one group before it saw the stop; a
+            // failure is seen once its exception is caught.
+            if (act == ProbeKernel::STOP || rows.threads() == 1) {
+                EXPECT_GE(calls.load(), 1) << what;
+                EXPECT_LE(calls.load(), rows.threads()) << what;
+            }
+            EXPECT_EQ(prepared.load(), rows.threads()) << what << ": every worker prepared first";
+        }
+    }
 }
 
 }  // namespace

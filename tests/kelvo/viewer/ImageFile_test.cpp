@@ -4,10 +4,19 @@
 
 #include <sys/stat.h>
 
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 namespace kelvo {
@@ -73,6 +82,77 @@ TEST_F(ImageFile, BadPathsFailCleanlyAndLeaveNoFile) {
     int w = 0, h = 0;
     EXPECT_FALSE(readPng((dir / "text.png").string(), back, w, h, error));
 }
+
+#if !defined(_WIN32)
+// Only a regular file is ever replaced: a link is followed to its target
+// (written atomically in the target's folder), a pipe is written straight
+// through, and what cannot be written is refused before anything is drawn.
+TEST_F(ImageFile, OnlyARegularFileIsEverReplaced) {
+    const std::vector<std::uint32_t> pixels = {0x00102030u, 0x00ffffffu, 0, 0x00abcdefu};
+    std::string error;
+    auto readBack = [&](const fs::path& path) {
+        std::vector<std::uint32_t> back;
+        int w = 0, h = 0;
+        return readPng(path.string(), back, w, h, error) ? back : std::vector<std::uint32_t>{};
+    };
+    auto entries = [](const fs::path& folder) {
+        return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    };
+
+    // Links, relative and absolute, to a file that exists and to one that
+    // does not yet, the target in another folder.
+    fs::create_directories(dir / "real");
+    std::ofstream((dir / "real" / "old.png").string()) << "old";
+    fs::create_symlink("real/old.png", dir / "relative.png");
+    fs::create_symlink(dir / "real" / "new.png", dir / "dangling.png");
+    fs::create_symlink("relative.png", dir / "chain.png");
+    for (const char* link : {"relative.png", "dangling.png", "chain.png"}) {
+        ASSERT_TRUE(checkWritable((dir / link).string(), error)) << link << ": " << error;
+        ASSERT_TRUE(writePng((dir / link).string(), pixels.data(), 2, 2, error))
+            << link << ": " << error;
+        EXPECT_TRUE(fs::is_symlink(dir / link)) << link << " was replaced by a file";
+        EXPECT_EQ(readBack(dir / link), pixels) << link;
+    }
+    EXPECT_EQ(readBack(dir / "real" / "old.png"), pixels);
+    EXPECT_EQ(readBack(dir / "real" / "new.png"), pixels);
+    EXPECT_EQ(entries(dir / "real"), 2) << "a temporary file is left beside the target";
+    EXPECT_EQ(entries(dir), 4) << "a temporary file is left beside a link";
+
+    // A pipe: written through to its reader, and still a pipe. The reader
+    // opens first, so the writer need not wait, and the small picture fits
+    // in the pipe's buffer.
+    const fs::path pipe = dir / "pipe.png";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(checkWritable(pipe.string(), error)) << error;
+    EXPECT_TRUE(writePng(pipe.string(), pixels.data(), 2, 2, error)) << error;
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(pipe)) << "the pipe was replaced by a file";
+    std::ofstream((dir / "received.png").string(), std::ios::binary) << received;
+    EXPECT_EQ(readBack(dir / "received.png"), pixels) << "the reader got another picture";
+
+    // A socket cannot be opened as a file: refused, and left as it was.
+    const fs::path socketPath = dir / "socket.png";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_FALSE(checkWritable(socketPath.string(), error));
+    EXPECT_NE(error.find("socket"), std::string::npos) << error;
+    EXPECT_FALSE(writePng(socketPath.string(), pixels.data(), 2, 2, error));
+    EXPECT_TRUE(fs::is_socket(socketPath)) << "the socket was replaced by a file";
+    ::close(listener);
+}
+#endif
 
 TEST_F(ImageFile, WritingLeavesOtherFilesAloneAndGivesTheUsualPermissions) {
     // Files that merely look like a temporary of an earlier version survive

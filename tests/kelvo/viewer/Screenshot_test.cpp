@@ -76,6 +76,20 @@ TEST_F(Screenshot, ATakenNameIsNeverOverwritten) {
     EXPECT_EQ(read, pixels);
 }
 
+TEST_F(Screenshot, WhenEveryNameIsTakenNothingIsWrittenNotEvenUnderTheNextName) {
+    const std::vector<std::uint32_t> pixels = {0x00102030u};
+    for (int attempt = 0; attempt < SCREENSHOT_NAME_ATTEMPTS; ++attempt) {
+        std::ofstream(dir / screenshotName(someTime(), 7, attempt)) << "taken";
+    }
+    std::string path, error;
+    EXPECT_FALSE(saveScreenshot(dir.string(), someTime(), 7, pixels.data(), 1, 1, path, error));
+    EXPECT_NE(error.find("exist"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(dir / screenshotName(someTime(), 7, SCREENSHOT_NAME_ATTEMPTS)))
+        << "one name more was tried than allowed";
+    EXPECT_EQ(names().size(), static_cast<std::size_t>(SCREENSHOT_NAME_ATTEMPTS))
+        << "a partial file is left";
+}
+
 TEST_F(Screenshot, SavesAtOnceFromManyThreadsGetAFileEach) {
     constexpr int THREADS = 4, EACH = 5;
     std::vector<std::vector<std::string>> paths(THREADS);

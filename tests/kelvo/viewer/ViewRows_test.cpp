@@ -127,6 +127,15 @@ TEST(ViewRows, ColourScalesTellCountsAndNeighbouringLeavesApart) {
     EXPECT_EQ(leavesColour(1 << 30), leavesColour(LEAVES_SCALE_MAX));
     EXPECT_EQ(leavesColour(-1), leavesColour(0));
     EXPECT_EQ(leavesColour(LEAVES_SCALE_MAX) >> 24, 0u);
+    // The ends are the colour map's own; between samples each channel is
+    // the nearest integer (3: red 68.6; 6: green 93.8; 19: red 219.8, green
+    // 226.6): the pictures of the leaves view depend on it.
+    EXPECT_EQ(leavesColour(0), 0x440154u);
+    EXPECT_EQ(leavesColour(3), 0x45337du);
+    EXPECT_EQ(leavesColour(6), 0x355e8cu);
+    EXPECT_EQ(leavesColour(10), 0x21908du);
+    EXPECT_EQ(leavesColour(19), 0xdce32au);
+    EXPECT_EQ(leavesColour(LEAVES_SCALE_MAX), 0xfde725u);
 
     // Cells: leaves a few indices apart (mostly cells side by side) differ
     // clearly, and every leaf is clearly coloured, never the grey of a ray

@@ -128,6 +128,25 @@ TEST_F(ViewerKeys, EscapeClosesAsTheCloseButtonDoesAndOtherKeysDoNothing) {
     EXPECT_EQ(platform.destroyed, 1);
 }
 
+TEST_F(ViewerKeys, AKeyAlreadyDownWhenTheFocusArrivesIsNoPress) {
+    // Esc held while the window opens: the focus comes, then the key's
+    // report or repeat.
+    platform.heldKey = vell::KEY_ESCAPE;
+    platform.heldState = 1;
+    send(vell::MSG_SETFOCUS);
+    platform.send(handle, vell::MSG_KEYDOWN, vell::KEY_ESCAPE);
+    platform.send(handle, vell::MSG_KEYDOWN, vell::KEY_ESCAPE);
+    EXPECT_FALSE(pump());
+    EXPECT_TRUE(view().isOpen()) << "a key held before the focus closed the window";
+
+    // Released and pressed again in the window, it acts.
+    platform.heldState = 0;
+    platform.send(handle, vell::MSG_KEYUP, vell::KEY_ESCAPE);
+    press(vell::KEY_ESCAPE);
+    EXPECT_TRUE(pump());
+    EXPECT_FALSE(view().isOpen());
+}
+
 TEST_F(ViewerKeys, F11TogglesFullScreenOncePerPressAndThePictureFollows) {
     frameAt(0.1);
     platform.send(handle, vell::MSG_KEYDOWN, F11);
