@@ -1,5 +1,6 @@
 #include "kelvo/view/RayTracer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "velllib/vell_time.h"
@@ -39,6 +40,15 @@ void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int en
     }
 }
 
+double RayTracer::turnScale(double dt) {
+    // A turn is a fixed step per move: at hundreds of frames per second a
+    // held key would spin the view many times round in a second.
+    if (!(dt > 0.0)) {
+        return 0.0;
+    }
+    return std::min(1.0, dt * TURN_FRAME_RATE);
+}
+
 void RayTracer::drawFrame() {
     vell::updateClock();
     const double now = vell::clockSeconds;
@@ -52,9 +62,10 @@ void RayTracer::drawFrame() {
     observer.thrust.x = axis('D', 'A');
     observer.thrust.y = axis(vell::KEY_SPACE, vell::KEY_SHIFT);
     observer.thrust.z = axis('W', 'S');
-    observer.turn.x = axis(vell::KEY_UP, vell::KEY_DOWN);
-    observer.turn.y = axis(vell::KEY_RIGHT, vell::KEY_LEFT);
-    observer.turn.z = axis('Q', 'E');
+    const double turnFactor = turnScale(now - lastFrameTime);
+    observer.turn.x = axis(vell::KEY_UP, vell::KEY_DOWN) * turnFactor;
+    observer.turn.y = axis(vell::KEY_RIGHT, vell::KEY_LEFT) * turnFactor;
+    observer.turn.z = axis('Q', 'E') * turnFactor;
     observer.move(static_cast<float>(now - lastFrameTime));
     lastFrameTime = now;
 

@@ -34,6 +34,14 @@ public:
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, RayCounts* counts = nullptr) const;
 
+    // The factor of a turn key's input in a frame dt seconds after the one
+    // before: 1 at TURN_FRAME_RATE frames per second or fewer, so each held key
+    // turns by one rotation step per frame; at higher rates in proportion to
+    // dt, so the turn per second stays what it is at that rate. 0 for a dt
+    // of 0 (or less, or not a number).
+    static double turnScale(double dt);
+    static constexpr double TURN_FRAME_RATE = 30.0;
+
     // The view's generator step and pixel packing (Jitter.h, Pixel.h).
     static int nextJitter(std::uint32_t& state) { return kelvo::nextJitter(state); }
     static std::uint32_t packColour(const vell::Colour& colour) { return kelvo::packColour(colour); }
