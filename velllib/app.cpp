@@ -1,6 +1,7 @@
 #include "velllib/app.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -182,6 +183,12 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
         case MSG_KEYUP:
             owner->onKey(static_cast<int>(wParam), message == MSG_KEYDOWN ? 1 : 0);
             return 0;
+        case MSG_MOUSESTEP: {
+            const int step[2] = {static_cast<std::int16_t>(lParam & 0xffff),
+                                 static_cast<std::int16_t>((lParam >> 16) & 0xffff)};
+            owner->onMouseStep(step);
+            return 0;
+        }
         case MSG_MOUSEMOVE: {
             const int position[2] = {static_cast<int>(lParam & 0xffff),
                                      static_cast<int>((lParam >> 16) & 0xffff)};
@@ -228,6 +235,7 @@ void AppWindow::onMouseButton(int, int, int) {}
 void AppWindow::onKey(int, int) {}
 void AppWindow::onResize(const int[2]) {}
 void AppWindow::onFocus(int) {}
+void AppWindow::onMouseStep(const int[2]) {}
 
 bool AppWindow::createWindow(const char* title) {
     Platform* platform = currentPlatform();
@@ -356,6 +364,9 @@ bool pumpMessages() {
 void catchStopSignals() {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+#if defined(SIGHUP)
+    std::signal(SIGHUP, onStopSignal);
+#endif
 }
 
 bool stopRequested() {
