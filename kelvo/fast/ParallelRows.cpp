@@ -22,6 +22,10 @@ public:
                    std::uint32_t& state, RayCounts* counts) override {
         view_.traceRows(pixels, width, firstRow, endRow, state, counts);
     }
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts) override {
+        view_.traceColours(colours, width, firstRow, endRow, state, counts);
+    }
 
 private:
     const RayTracer& view_;
@@ -35,6 +39,26 @@ public:
         tracer_.traceRows(view_.observer, view_.pixelWidth, view_.pixelHeight, pixels, width,
                           firstRow, endRow, state, scratch_, counts);
     }
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts) override {
+        // Ray by ray: the view's primary rays, then the tracer's colour of each.
+        for (int y = firstRow; y < endRow; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int r1 = nextJitter(state);
+                const double u = (x + r1 * JITTER_SCALE) * view_.pixelWidth;
+                const int r2 = nextJitter(state);
+                const double v = (y + r2 * JITTER_SCALE) * view_.pixelHeight;
+                const double point[2] = {u, v};
+                Ray ray;
+                view_.observer.rayThrough(point, ray);
+                // As the tracer's own loop counts.
+                if (counts != nullptr && tracer_.walk().usable()) {
+                    ++counts->primary;
+                }
+                tracer_.trace(ray, *colours++, TRACE_DEPTH, scratch_, counts);
+            }
+        }
+    }
 
 private:
     const RayTracer& view_;
@@ -43,6 +67,16 @@ private:
 };
 
 }  // namespace
+
+void RowKernel::traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                             std::uint32_t& state, RayCounts* counts) {
+    packed_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(endRow - firstRow));
+    traceRows(packed_.data(), width, firstRow, endRow, state, counts);
+    for (const std::uint32_t word : packed_) {
+        auto channel = [word](int shift) { return static_cast<float>((word >> shift) & 0xffu) / 255.0f; };
+        *colours++ = {channel(16), channel(8), channel(0)};
+    }
+}
 
 RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer) {
     return [&view, &tracer] { return std::make_unique<FastRowKernel>(view, tracer); };
@@ -61,6 +95,8 @@ struct alignas(64) ParallelRows::Worker {
     // nodes from its own.
     vell::NodePool pool;
     RayCounts counts;
+    // The colours of the rows being refined.
+    std::vector<vell::Colour> colours;
 };
 
 ParallelRows::ParallelRows(int threads, const RowKernelFactory& makeKernel) {
@@ -74,8 +110,9 @@ ParallelRows::ParallelRows(int threads, const RowKernelFactory& makeKernel) {
 
 ParallelRows::~ParallelRows() = default;
 
-void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
-                              std::uint32_t& state, RayCounts* counts) {
+template <typename TraceGroup>
+void ParallelRows::runFrame(int width, int height, std::uint32_t& state, RayCounts* counts,
+                            const TraceGroup& traceGroup) {
     if (width <= 0 || height <= 0) {
         return;  // no pixel, no step of the generator
     }
@@ -115,8 +152,7 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
             }
             const int y = ROWS_PER_TASK * group;
             std::uint32_t rowState = jitterJump(frameState, rowSteps * static_cast<unsigned>(y));
-            worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(y) * width, width, y,
-                                     std::min(y + ROWS_PER_TASK, height), rowState, rowCounts);
+            traceGroup(worker, y, std::min(y + ROWS_PER_TASK, height), rowState, rowCounts);
         }
 
         vell::setCurrentPool(previousPool);
@@ -128,6 +164,34 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
         }
     }
     state = jitterJump(frameState, rowSteps * static_cast<unsigned>(height));
+}
+
+void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
+                              std::uint32_t& state, RayCounts* counts) {
+    runFrame(width, height, state, counts,
+             [&](Worker& worker, int firstRow, int endRow, std::uint32_t& rowState,
+                 RayCounts* rowCounts) {
+                 worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(firstRow) * width,
+                                          width, firstRow, endRow, rowState, rowCounts);
+             });
+}
+
+void ParallelRows::refineFrame(std::uint32_t* pixels, int width, int height,
+                               std::uint32_t& state, RayCounts* counts, FrameSums& sums) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    sums.beginFrame(width, height);
+    runFrame(width, height, state, counts,
+             [&](Worker& worker, int firstRow, int endRow, std::uint32_t& rowState,
+                 RayCounts* rowCounts) {
+                 worker.colours.resize(static_cast<std::size_t>(width) *
+                                       static_cast<std::size_t>(endRow - firstRow));
+                 worker.kernel->traceColours(worker.colours.data(), width, firstRow, endRow,
+                                             rowState, rowCounts);
+                 sums.addRows(worker.colours.data(), firstRow, endRow,
+                              pixels + static_cast<std::ptrdiff_t>(firstRow) * width);
+             });
 }
 
 }  // namespace kelvo

@@ -49,6 +49,36 @@ double RayTracer::turnScale(double dt) {
     return std::min(1.0, dt * TURN_FRAME_RATE);
 }
 
+void RayTracer::traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                             std::uint32_t& state, RayCounts* counts) const {
+    for (int y = firstRow; y < endRow; ++y) {
+        if (vell::stopRequested()) {
+            return;
+        }
+        for (int x = 0; x < width; ++x) {
+            const int r1 = nextJitter(state);
+            const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+            const int r2 = nextJitter(state);
+            const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+            const double point[2] = {u, v};
+            Ray ray;
+            observer.rayThrough(point, ray);
+            if (counts != nullptr) {
+                ++counts->primary;
+            }
+            world->trace(ray, *colours++, TRACE_DEPTH, counts);
+        }
+    }
+}
+
+void RayTracer::tracePicture(std::uint32_t* pixels, int width, int height) {
+    if (rows != nullptr) {
+        rows->traceFrame(pixels, width, height, randomState, rayCounts);
+    } else {
+        traceRows(pixels, width, 0, height, randomState, rayCounts);
+    }
+}
+
 void RayTracer::drawFrame() {
     vell::updateClock();
     const double now = vell::clockSeconds;
@@ -71,11 +101,7 @@ void RayTracer::drawFrame() {
 
     if (std::uint32_t* pixels = backBufferPixels()) {
         const int* size = backBufferSize();
-        if (rows != nullptr) {
-            rows->traceFrame(pixels, size[0], size[1], randomState, rayCounts);
-        } else {
-            traceRows(pixels, size[0], 0, size[1], randomState, rayCounts);
-        }
+        tracePicture(pixels, size[0], size[1]);
     }
     if (vell::stopRequested()) {
         return;  // an abandoned frame is not shown
