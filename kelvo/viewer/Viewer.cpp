@@ -67,6 +67,11 @@ void Viewer::tracePicture(std::uint32_t* pixels, int width, int height) {
     }
     if (sums_.samples() >= MAX_SAMPLES && sums_.width() == width && sums_.height() == height) {
         sums_.showMean(pixels);
+        // The picture is finished and stays so until something happens: wait
+        // for that rather than spin through the same frame.
+        if (vell::Platform* platform = vell::currentPlatform()) {
+            platform->waitForMessage(vell::IDLE_WAIT_MS);
+        }
         return;
     }
     if (rows != nullptr) {

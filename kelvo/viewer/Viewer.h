@@ -87,7 +87,8 @@ public:
     static constexpr double REST_SPEED = 0.01;
     // The frames a refined picture takes at most: the float sums stay well
     // under a level of the packed colour from exact up to here. Beyond it the
-    // picture is finished and no more frames are traced.
+    // picture is finished: no more frames are traced, and the frame loop
+    // waits for messages between frames.
     static constexpr int MAX_SAMPLES = 4096;
     // No flying key held (as this frame's inputs say), no drag, and a speed
     // below REST_SPEED.
