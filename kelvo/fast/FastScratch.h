@@ -100,6 +100,8 @@ struct alignas(64) ScratchData {
     std::uint32_t glowPixels[GLOW_PIXELS];
     // The packed colours of a chunk.
     std::uint32_t pixels[ROWS * CHUNK];
+    // Or their colours, unpacked.
+    vell::Colour colours[ROWS * CHUNK];
     int glowRounding = -1;
     std::vector<std::vector<signed char>> lightStates;
     // The light state each shadow ray of a wave answers.

@@ -41,23 +41,8 @@ public:
     }
     void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
                       std::uint32_t& state, RayCounts* counts) override {
-        // Ray by ray: the view's primary rays, then the tracer's colour of each.
-        for (int y = firstRow; y < endRow; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const int r1 = nextJitter(state);
-                const double u = (x + r1 * JITTER_SCALE) * view_.pixelWidth;
-                const int r2 = nextJitter(state);
-                const double v = (y + r2 * JITTER_SCALE) * view_.pixelHeight;
-                const double point[2] = {u, v};
-                Ray ray;
-                view_.observer.rayThrough(point, ray);
-                // As the tracer's own loop counts.
-                if (counts != nullptr && tracer_.walk().usable()) {
-                    ++counts->primary;
-                }
-                tracer_.trace(ray, *colours++, TRACE_DEPTH, scratch_, counts);
-            }
-        }
+        tracer_.traceColours(view_.observer, view_.pixelWidth, view_.pixelHeight, colours, width,
+                             firstRow, endRow, state, scratch_, counts);
     }
 
 private:
