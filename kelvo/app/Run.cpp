@@ -32,6 +32,7 @@ int runBenchmarkFrames(const CommandLine& commandLine) {
     options.threads = commandLine.threads;
     options.literal = commandLine.literal;
     options.view = commandLine.view;
+    options.refine = commandLine.refine;
     std::string error;
     auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
     if (!platform) {
@@ -77,6 +78,8 @@ int runFrames(const CommandLine& commandLine) {
     options.view = commandLine.view;
     options.camera = commandLine.camera;
     options.fullscreen = commandLine.fullscreen;
+    options.refine = commandLine.refine;
+    options.maxFramesPerSecond = commandLine.maxFramesPerSecond;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;
@@ -102,7 +105,7 @@ int runFrames(const CommandLine& commandLine) {
         }
         const int signal = vell::stopSignal();
         std::fprintf(stderr, "kelvo: stopped by %s before the last frame; nothing written\n",
-                     signal == SIGINT ? "SIGINT" : "SIGTERM");
+                     signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP");
         return 128 + signal;
     }
     if (headless) {
