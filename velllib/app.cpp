@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -223,6 +224,12 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
         case MSG_KEYUP:
             owner->onKey(static_cast<int>(wParam), message == MSG_KEYDOWN ? 1 : 0);
             return 0;
+        case MSG_MOUSESTEP: {
+            const int step[2] = {static_cast<std::int16_t>(lParam & 0xffff),
+                                 static_cast<std::int16_t>((lParam >> 16) & 0xffff)};
+            owner->onMouseStep(step);
+            return 0;
+        }
         case MSG_MOUSEMOVE: {
             const int position[2] = {static_cast<int>(lParam & 0xffff),
                                      static_cast<int>((lParam >> 16) & 0xffff)};
@@ -269,6 +276,7 @@ void AppWindow::onMouseButton(int, int, int) {}
 void AppWindow::onKey(int, int) {}
 void AppWindow::onResize(const int[2]) {}
 void AppWindow::onFocus(int) {}
+void AppWindow::onMouseStep(const int[2]) {}
 
 bool AppWindow::createWindow(const char* title) {
     Platform* platform = currentPlatform();
@@ -397,6 +405,9 @@ bool pumpMessages() {
 void catchStopSignals() {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+#if defined(SIGHUP)
+    std::signal(SIGHUP, onStopSignal);
+#endif
 }
 
 bool recordStop(int signal) {

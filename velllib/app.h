@@ -52,6 +52,9 @@ public:
     virtual void onResize(const int size[2]);
     // focused: 1 when the window gains the keyboard focus, 0 when it loses it.
     virtual void onFocus(int focused);
+    // step: the pointer's own motion since the last step, in pixels (right
+    // and down positive), whatever the window did meanwhile.
+    virtual void onMouseStep(const int step[2]);
 
     // The first size message reaches onResize before this returns. false when
     // no window results; if no other window is open, the quit message with
@@ -100,7 +103,8 @@ MessageResult windowProcedure(WindowHandle window, unsigned message, MessagePara
 bool pumpMessages();
 inline constexpr int IDLE_WAIT_MS = 50;
 
-// Stop requests: SIGINT and SIGTERM, once caught, set a flag that the frame
+// Stop requests: SIGINT, SIGTERM and (where there is one) SIGHUP, the
+// terminal closing, once caught, set a flag that the frame
 // loop and the pixel loop read (between rows), so a stop takes at most one
 // row's time. Any second stop signal while the first is pending ends the
 // program at once, as if nothing had caught it.

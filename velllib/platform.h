@@ -40,6 +40,12 @@ inline constexpr unsigned MSG_RBUTTONDBLCLK = 518;
 inline constexpr unsigned MSG_MBUTTONDOWN = 519;
 inline constexpr unsigned MSG_MBUTTONUP = 520;
 inline constexpr unsigned MSG_MBUTTONDBLCLK = 521;
+// The pointer's own motion since the one before, in pixels: lParam
+// dx | dy << 16, both signed 16-bit. Unlike the positions of MSG_MOUSEMOVE it
+// does not change when the window moves or changes size under a still
+// pointer (full screen, a window manager's move). From the range Win32 leaves
+// to applications, so no window system sends it by itself.
+inline constexpr unsigned MSG_MOUSESTEP = 0x8001;
 
 inline constexpr MessageLong packPair(int low, int high) {
     return static_cast<MessageLong>((static_cast<std::uint32_t>(low) & 0xffffu) |
@@ -122,8 +128,10 @@ public:
     // arrives as MSG_SIZE, at once or later. false when the window system
     // cannot do it; the window then stays as it was.
     virtual bool setFullscreen(WindowHandle, bool) { return false; }
-    // While captured, the window receives the mouse's moves and button
-    // releases wherever the pointer is, so a drag may leave the window.
+    // While captured, the window receives the mouse's moves, steps and button
+    // releases wherever the pointer is, so a drag may leave the window; the
+    // steps are then the device's own motion, which a backend may read by
+    // hiding the pointer and holding it in the window.
     virtual void captureMouse(WindowHandle, bool) {}
 };
 

@@ -324,11 +324,23 @@ bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
 }
 
 void SdlPlatform::captureMouse(WindowHandle handle, bool on) {
-    if (find(handle) != nullptr) {
-        // Not every video driver can capture (Wayland cannot); the drag then
-        // ends where the pointer leaves the window, which is no error.
-        SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
+    if (find(handle) == nullptr) {
+        return;
     }
+    // Relative mode hides the pointer, holds it in the window and reports the
+    // device's own motion (on X11 its raw events): SDL's steps of the
+    // pointer's position would count the window's own jumps under a still
+    // pointer (full screen, a window moved) and SDL's warp of the pointer on
+    // going full screen. Where relative mode is refused the pointer is
+    // captured instead; not every video driver can do that either (Wayland
+    // cannot), and the drag then ends where the pointer leaves the window.
+    if (on && SDL_SetRelativeMouseMode(SDL_TRUE) == 0) {
+        return;
+    }
+    if (!on) {
+        SDL_SetRelativeMouseMode(SDL_FALSE);
+    }
+    SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
 }
 
 }  // namespace sdl

@@ -149,6 +149,11 @@ void SdlPlatform::translate(const SDL_Event& event) {
             Window* window = findById(event.motion.windowID);
             if (window != nullptr) {
                 post(window, MSG_MOUSEMOVE, 0, packPair(event.motion.x, event.motion.y));
+                // In relative mode (a drag) SDL takes the steps from the
+                // device itself; otherwise they are the position's steps.
+                if (event.motion.xrel != 0 || event.motion.yrel != 0) {
+                    post(window, MSG_MOUSESTEP, 0, packPair(event.motion.xrel, event.motion.yrel));
+                }
             }
             break;
         }

@@ -34,9 +34,29 @@ bool platformOpen = false;
 // console's handler runs on a thread of its own.
 std::atomic<HWND> consoleTarget{nullptr};
 
+// The pointer's place on the screen at the last mouse message, from which its
+// own motion is measured: a window moved or made full screen under a still
+// pointer changes the pointer's place in the window, not on the screen.
+POINT lastPointer{};
+bool pointerKnown = false;
+
 LRESULT CALLBACK procedureThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return static_cast<LRESULT>(windowProcedure(window, message, static_cast<MessageParam>(wParam),
-                                                static_cast<MessageLong>(lParam)));
+    const LRESULT result = static_cast<LRESULT>(windowProcedure(
+        window, message, static_cast<MessageParam>(wParam), static_cast<MessageLong>(lParam)));
+    if (message == WM_MOUSEMOVE || (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK)) {
+        // Where the pointer was when the message was posted, in screen
+        // coordinates (negative left of or above the primary monitor).
+        const DWORD position = GetMessagePos();
+        const POINT now{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+        if (message == WM_MOUSEMOVE && pointerKnown &&
+            (now.x != lastPointer.x || now.y != lastPointer.y)) {
+            windowProcedure(window, MSG_MOUSESTEP, 0,
+                            packPair(now.x - lastPointer.x, now.y - lastPointer.y));
+        }
+        lastPointer = now;
+        pointerKnown = true;
+    }
+    return result;
 }
 
 BOOL WINAPI consoleControl(DWORD event) {

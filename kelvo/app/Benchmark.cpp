@@ -45,6 +45,7 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options) {
     Viewer view(&scene->world, Scene::makeObserver(), RayTracer::EXTEND);
     view.drawOverlay = false;
     view.viewMode = options.literal ? ViewMode::SHADED : options.view;
+    view.setRefine(options.refine);
     const FastTracer tracer(scene->world);
     ParallelRows rows(options.threads,
                       options.literal ? literalRows(view) : viewRows(view, tracer));
@@ -84,6 +85,9 @@ std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResu
     report += options.literal ? "literal" : std::string("fast, ") + FastTracer::instructionSet();
     if (!options.literal && options.view != ViewMode::SHADED) {
         report += options.view == ViewMode::LEAVES ? ", leaves view" : ", cells view";
+    }
+    if (options.refine) {
+        report += ", refined";
     }
     report += "\n";
     return report;

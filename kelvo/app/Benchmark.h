@@ -21,6 +21,8 @@ struct BenchmarkOptions {
     int levels = SCENE_LEVELS;
     TreeBuild build = TreeBuild::AUTOMATIC;
     double glow = STEP_GLOW;
+    // Refinement on: the resting camera's frames are averaged.
+    bool refine = false;
 };
 
 struct BenchmarkResult {
@@ -50,8 +52,8 @@ BenchmarkResult runBenchmark(const BenchmarkOptions& options);
 // (its time, which build, the spheres),
 // the frame rate, the rays per frame (averaged over the frames, rounded) by
 // kind with the rate of all rays, and the path that traced them (with the
-// instruction set the fast path chose at run time, and the view when it is
-// not the traced picture). The form is fixed ("1 frames" too), for
+// instruction set the fast path chose at run time, the view when it is not
+// the traced picture, and "refined" when the frames were averaged). The form is fixed ("1 frames" too), for
 // scripts that read it.
 std::string benchmarkReport(const BenchmarkOptions& options, const BenchmarkResult& result);
 

@@ -63,6 +63,21 @@ const CLI::Validator FRAME_COUNT(
     },
     "1..1000000000", "frame count");
 
+// Frames of a refined still: from 1 to the most a refined picture takes.
+const CLI::Validator SAMPLE_COUNT(
+    [](std::string& text) -> std::string {
+        if (text.empty() || text.size() > 5 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            return "'" + text + "' is not a whole number";
+        }
+        const int value = std::stoi(text);
+        if (value < 1 || value > Viewer::MAX_SAMPLES) {
+            return text + " is out of range: from 1 to " + std::to_string(Viewer::MAX_SAMPLES);
+        }
+        return "";
+    },
+    "1.." + std::to_string(Viewer::MAX_SAMPLES), "sample count");
+
 // The views of the tree by their option names.
 const CLI::Validator VIEW_NAME(
     [](std::string& text) -> std::string {
@@ -114,11 +129,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
         "Keys in the window:\n"
         "  W/S, D/A, Space/Shift  fly forward/back, right/left, up/down\n"
         "  arrows, Q/E            turn: pitch and yaw, roll\n"
-        "  left mouse drag        turn by the mouse (0.005 radians per pixel)\n"
+        "  left mouse drag        turn by the mouse's motion (0.005 radians per pixel)\n"
         "  Esc                    close the window\n"
         "  F11                    full screen on or off\n"
         "  F12                    save the picture as kelvo-YYYYMMDD-HHMMSS-mmm.png here\n"
         "  C                      print the camera as a --camera option\n"
+        "  R                      refinement on or off: a resting camera's frames averaged\n"
         "  F1, F2, F3             the picture; leaves crossed; the leaf of each hit");
     cli.set_version_flag("--version", VERSION);
     auto* headlessOption = cli.add_flag("--headless", commandLine.headless,
@@ -174,6 +190,21 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
                    "turns it off)")
         ->check(GLOW_STEP)
         ->type_name("X");
+    cli.add_flag("--refine", commandLine.refine,
+                 "Start with refinement on (R toggles it): a resting camera's frames are averaged");
+    auto* samplesOption =
+        cli.add_option("--samples", commandLine.samples,
+                       "With --headless: write the mean of N frames of the resting camera, an "
+                       "anti-aliased still; with --benchmark: time N refined frames")
+            ->check(SAMPLE_COUNT)
+            ->type_name("N");
+    auto* maxFpsOption =
+        cli.add_option("--max-fps", commandLine.maxFramesPerSecond,
+                       "In a window: draw at most N frames per second (default: no limit)")
+            ->check(CLI::PositiveNumber)
+            ->type_name("N");
+    samplesOption->excludes("--frames");
+    maxFpsOption->excludes(headlessOption)->excludes(benchmarkOption);
     outputOption->needs(headlessOption);
     fullscreenOption->excludes(headlessOption);
     benchmarkOption->excludes(cameraOption)->excludes(fullscreenOption);
@@ -190,6 +221,16 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& commandL
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "kelvo: %s\nRun 'kelvo --help' for the options.\n", e.what());
         return EXIT_USAGE;
+    }
+
+    if (commandLine.samples > 0) {
+        if (!commandLine.headless && !commandLine.benchmark) {
+            std::fprintf(stderr, "kelvo: --samples needs --headless or --benchmark\n"
+                                 "Run 'kelvo --help' for the options.\n");
+            return EXIT_USAGE;
+        }
+        commandLine.frames = commandLine.samples;
+        commandLine.refine = true;
     }
 
     ClientSize size;

@@ -34,6 +34,13 @@ struct CommandLine {
     int levels = SCENE_LEVELS;
     TreeBuild build = TreeBuild::AUTOMATIC;
     double glow = STEP_GLOW;
+    // Refinement on at start (also with samples).
+    bool refine = false;
+    // --samples: frames of a refined still (frames is then the same); 0 when
+    // not given.
+    int samples = 0;
+    // At most this many frames a second in a window; 0: no limit.
+    double maxFramesPerSecond = 0.0;
 };
 
 // Reads kelvo's options into commandLine. The exit code when the program ends

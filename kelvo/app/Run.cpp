@@ -44,6 +44,7 @@ int runBenchmarkFrames(const CommandLine& commandLine) {
     options.levels = commandLine.levels;
     options.build = commandLine.build;
     options.glow = commandLine.glow;
+    options.refine = commandLine.refine;
     std::string error;
     auto platform = vell::MemoryPlatform::open({options.width, options.height}, error);
     if (!platform) {
@@ -95,6 +96,8 @@ int runFrames(const CommandLine& commandLine) {
     options.levels = commandLine.levels;
     options.build = commandLine.build;
     options.glow = commandLine.glow;
+    options.refine = commandLine.refine;
+    options.maxFramesPerSecond = commandLine.maxFramesPerSecond;
     std::string overlay;
     std::vector<std::uint32_t> lastFrame;
     int lastWidth = 0, lastHeight = 0;
@@ -120,7 +123,7 @@ int runFrames(const CommandLine& commandLine) {
         }
         const int signal = vell::stopSignal();
         std::fprintf(stderr, "kelvo: stopped by %s before the last frame; nothing written\n",
-                     signal == SIGINT ? "SIGINT" : "SIGTERM");
+                     signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP");
         return 128 + signal;
     }
     if (headless) {

@@ -1,5 +1,8 @@
 #include "kelvo/app/appMain.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "kelvo/app/kelvo.h"
 #include "kelvo/fast/FastTracer.h"
 #include "kelvo/fast/ParallelRows.h"
@@ -22,6 +25,7 @@ void appMain(const AppMainOptions& options) {
     Viewer view(&scene.world, start, RayTracer::EXTEND);
     view.drawOverlay = options.overlay;
     view.viewMode = options.view;
+    view.setRefine(options.refine);
     // Frames go through the fast tracer, in whichever view is shown; the
     // literal loop gives the same pixels for the traced picture.
     const FastTracer tracer(scene.world);
@@ -32,8 +36,27 @@ void appMain(const AppMainOptions& options) {
     }
 
     long long drawn = 0;
+    // With a frame rate limit, the earliest time of the next frame.
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options.maxFramesPerSecond > 0.0
+                                          ? 1.0 / options.maxFramesPerSecond
+                                          : 0.0));
+    Clock::time_point next = Clock::now();
     // The loop pumps first: a quit already waiting ends it before any frame.
     while (!vell::pumpMessages()) {
+        if (options.maxFramesPerSecond > 0.0) {
+            const Clock::time_point now = Clock::now();
+            if (now < next) {
+                // Messages still come at once; the frame waits for its time.
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
+                vell::currentPlatform()->waitForMessage(static_cast<int>(wait.count()));
+                continue;
+            }
+            // After a slow frame the schedule starts again from now rather
+            // than catching up with frames in a burst.
+            next = std::max(next + period, now);
+        }
         view.drawFrame();
         if (vell::stopRequested()) {
             continue;  // the frame was abandoned; the next pump closes the window

@@ -28,6 +28,13 @@ struct AppMainOptions {
     double glow = STEP_GLOW;
     // Whether the window starts full screen.
     bool fullscreen = false;
+    // Whether refinement starts on (R toggles it): a resting camera's frames
+    // are averaged. A limited run of a resting camera (headless) then ends
+    // with the mean of its frames.
+    bool refine = false;
+    // At most this many frames a second, waiting for messages between them;
+    // 0: no limit.
+    double maxFramesPerSecond = 0.0;
     // Called after the last frame of a limited run, while its window and back
     // buffer still exist.
     std::function<void(RayTracer&)> finished;

@@ -134,9 +134,9 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
 }
 
 void FastTracer::tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
-                              std::uint32_t* pixels, int width, int firstRow, int endRow,
-                              std::uint32_t& state, ScratchData& scratch,
-                              RayCounts* counts) const {
+                              std::uint32_t* pixels, vell::Colour* colours, int width,
+                              int firstRow, int endRow, std::uint32_t& state,
+                              ScratchData& scratch, RayCounts* counts) const {
     // Chunks of up to ROWS rows side by side: rays made in pixel order (the
     // generator's order), walked in packets, then shaded pixel by pixel. Rows
     // are walked two by two in tiles, whose rays stay closer together than a
@@ -165,17 +165,29 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             for (int r = 0; r < rows; r += 2) {
                 walkAll(walk_, scratch, r * row, n, std::min(2, rows - r), predictions);
             }
-            traceWaves(scratch, rows * n, rows, scratch.pixels, counts);
-            for (int r = 0; r < rows; ++r) {
-                std::copy(scratch.pixels + r * n, scratch.pixels + (r + 1) * n,
-                          pixels + static_cast<std::ptrdiff_t>(r) * width + x0);
+            if (pixels != nullptr) {
+                traceWaves(scratch, rows * n, rows, scratch.pixels, nullptr, counts);
+                for (int r = 0; r < rows; ++r) {
+                    std::copy(scratch.pixels + r * n, scratch.pixels + (r + 1) * n,
+                              pixels + static_cast<std::ptrdiff_t>(r) * width + x0);
+                }
+            } else {
+                traceWaves(scratch, rows * n, rows, nullptr, scratch.colours, counts);
+                for (int r = 0; r < rows; ++r) {
+                    std::copy(scratch.colours + r * n, scratch.colours + (r + 1) * n,
+                              colours + static_cast<std::ptrdiff_t>(r) * width + x0);
+                }
             }
             if (counts != nullptr) {
                 counts->primary += static_cast<std::uint64_t>(rows * n);
             }
         }
         state = rowState[rows - 1];
-        pixels += static_cast<std::ptrdiff_t>(rows) * width;
+        if (pixels != nullptr) {
+            pixels += static_cast<std::ptrdiff_t>(rows) * width;
+        } else {
+            colours += static_cast<std::ptrdiff_t>(rows) * width;
+        }
         y += rows;
     }
 }

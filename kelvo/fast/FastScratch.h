@@ -100,6 +100,8 @@ struct alignas(64) ScratchData {
     std::uint32_t glowPixels[GLOW_PIXELS];
     // The packed colours of a chunk.
     std::uint32_t pixels[ROWS * CHUNK];
+    // Or their colours, unpacked.
+    vell::Colour colours[ROWS * CHUNK];
     int glowRounding = -1;
     double glowStep = 0.0;  // the glow per leaf the table was made for
     std::vector<std::vector<signed char>> lightStates;

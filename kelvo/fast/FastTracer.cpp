@@ -89,13 +89,40 @@ void FastTracer::traceRows(const Observer& observer, double pixelWidth, double p
                            std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
 #if defined(KELVO_PACKETS)
     if (walk_.usable()) {
-        tracePackets(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
-                     *scratch.data_, counts);
+        tracePackets(observer, pixelWidth, pixelHeight, pixels, nullptr, width, firstRow, endRow,
+                     state, *scratch.data_, counts);
         return;
     }
 #endif
     traceRowsOneByOne(observer, pixelWidth, pixelHeight, pixels, width, firstRow, endRow, state,
                       scratch, counts);
+}
+
+void FastTracer::traceColours(const Observer& observer, double pixelWidth, double pixelHeight,
+                              vell::Colour* colours, int width, int firstRow, int endRow,
+                              std::uint32_t& state, Scratch& scratch, RayCounts* counts) const {
+#if defined(KELVO_PACKETS)
+    if (walk_.usable()) {
+        tracePackets(observer, pixelWidth, pixelHeight, nullptr, colours, width, firstRow, endRow,
+                     state, *scratch.data_, counts);
+        return;
+    }
+#endif
+    for (int y = firstRow; y < endRow; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int r1 = nextJitter(state);
+            const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+            const int r2 = nextJitter(state);
+            const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+            const double point[2] = {u, v};
+            Ray ray;
+            observer.rayThrough(point, ray);
+            if (counts != nullptr && walk_.usable()) {
+                ++counts->primary;
+            }
+            trace(ray, *colours++, TRACE_DEPTH, scratch, counts);
+        }
+    }
 }
 
 void FastTracer::traceRowsOneByOne(const Observer& observer, double pixelWidth,

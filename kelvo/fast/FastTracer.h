@@ -51,6 +51,12 @@ public:
                    std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
 
+    // As traceRows, each pixel's colour before packing into colours instead:
+    // what traceRows packs, bit for bit.
+    void traceColours(const Observer& observer, double pixelWidth, double pixelHeight,
+                      vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, Scratch& scratch, RayCounts* counts) const;
+
     // The same without packets, each primary ray walked on its own (what
     // traceRows does where no vector unit is compiled in).
     void traceRowsOneByOne(const Observer& observer, double pixelWidth, double pixelHeight,
@@ -86,16 +92,16 @@ public:
 
 private:
     // The view's loop with the primary rays of each chunk walked in packets
-    // (FastPrimary.cpp).
+    // (FastPrimary.cpp), into pixels, packed, or (pixels null) into colours.
     void tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
-                      std::uint32_t* pixels, int width, int firstRow, int endRow,
-                      std::uint32_t& state, FastTracing::ScratchData& scratch,
+                      std::uint32_t* pixels, vell::Colour* colours, int width, int firstRow,
+                      int endRow, std::uint32_t& state, FastTracing::ScratchData& scratch,
                       RayCounts* counts) const;
     // The secondary rays of a chunk's primaries, traced wave by wave in
     // packets, and every pixel's colour composed back to front and packed
-    // into pixels (FastWaves.cpp).
+    // into pixels (FastWaves.cpp); or, pixels null, their colours into colours.
     void traceWaves(FastTracing::ScratchData& scratch, int count, int rows,
-                    std::uint32_t* pixels, RayCounts* counts) const;
+                    std::uint32_t* pixels, vell::Colour* colours, RayCounts* counts) const;
     // As World::shade, the origin's leaf already known.
     double shade(const Ray& ray, int leaf, vell::Colour& out, int depth,
                  FastTracing::ScratchData& scratch, RayCounts* counts) const;

@@ -53,7 +53,7 @@ const std::uint32_t* glowTable(ScratchData& scratch, double stepGlow) {
 }  // namespace
 
 void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint32_t* pixels,
-                            RayCounts* counts) const {
+                            vell::Colour* colours, RayCounts* counts) const {
     FastWalk::Prediction* predictions = predictionsOf(walk_, scratch);
     auto& waves = scratch.waves;
     auto& states = scratch.lightStates;
@@ -77,6 +77,8 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
             const FastWalk::Hit& hit = hits[static_cast<std::size_t>(i)];
             if (hit.obstacle >= 0) {
                 scratch.hitPixels.push_back(i);
+            } else if (pixels == nullptr) {
+                glowOnly(hit.leaves * STEP_GLOW, colours[i]);
             } else if (static_cast<unsigned>(hit.leaves) < static_cast<unsigned>(GLOW_PIXELS)) {
                 pixels[i] = glowPixels[hit.leaves];
             } else {
@@ -229,7 +231,11 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
     }
     const std::vector<PathEntry>& first = waves[0];
     for (std::size_t k = 0; k < scratch.hitPixels.size(); ++k) {
-        pixels[scratch.hitPixels[k]] = packChannels(first[k].colour);
+        if (pixels != nullptr) {
+            pixels[scratch.hitPixels[k]] = packChannels(first[k].colour);
+        } else {
+            colours[scratch.hitPixels[k]] = first[k].colour;
+        }
     }
 }
 

@@ -31,6 +31,10 @@ public:
                    std::uint32_t& state, RayCounts* counts) override {
         view_.traceRows(pixels, width, firstRow, endRow, state, counts);
     }
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts) override {
+        view_.traceColours(colours, width, firstRow, endRow, state, counts);
+    }
 
 private:
     const RayTracer& view_;
@@ -45,6 +49,11 @@ public:
         tracer_.traceRows(view_.observer, view_.pixelWidth, view_.pixelHeight, pixels, width,
                           firstRow, endRow, state, scratch_, counts);
     }
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts) override {
+        tracer_.traceColours(view_.observer, view_.pixelWidth, view_.pixelHeight, colours, width,
+                             firstRow, endRow, state, scratch_, counts);
+    }
 
 private:
     const RayTracer& view_;
@@ -53,6 +62,16 @@ private:
 };
 
 }  // namespace
+
+void RowKernel::traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                             std::uint32_t& state, RayCounts* counts) {
+    packed_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(endRow - firstRow));
+    traceRows(packed_.data(), width, firstRow, endRow, state, counts);
+    for (const std::uint32_t word : packed_) {
+        auto channel = [word](int shift) { return static_cast<float>((word >> shift) & 0xffu) / 255.0f; };
+        *colours++ = {channel(16), channel(8), channel(0)};
+    }
+}
 
 RowKernelFactory fastRows(const RayTracer& view, const FastTracer& tracer) {
     return [&view, &tracer] { return std::make_unique<FastRowKernel>(view, tracer); };
@@ -71,6 +90,8 @@ struct alignas(64) ParallelRows::Worker {
     // nodes from its own.
     vell::NodePool pool;
     RayCounts counts;
+    // The colours of the rows being refined.
+    std::vector<vell::Colour> colours;
 };
 
 namespace {
@@ -145,8 +166,9 @@ ParallelRows::ParallelRows(int threads, const RowKernelFactory& makeKernel) {
 
 ParallelRows::~ParallelRows() = default;
 
-void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
-                              std::uint32_t& state, RayCounts* counts) {
+template <typename TraceGroup>
+void ParallelRows::runFrame(int width, int height, std::uint32_t& state, RayCounts* counts,
+                            const TraceGroup& traceGroup) {
     if (width <= 0 || height <= 0) {
         return;  // no pixel, no step of the generator
     }
@@ -192,9 +214,7 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
             const int y = ROWS_PER_TASK * group;
             std::uint32_t rowState = jitterJump(frameState, rowSteps * static_cast<unsigned>(y));
             try {
-                worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(y) * width, width,
-                                         y, std::min(y + ROWS_PER_TASK, height), rowState,
-                                         rowCounts);
+                traceGroup(worker, y, std::min(y + ROWS_PER_TASK, height), rowState, rowCounts);
             } catch (...) {
 #pragma omp critical(kelvo_parallel_rows_failure)
                 if (!failure) {
@@ -216,6 +236,34 @@ void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
         }
     }
     state = jitterJump(frameState, rowSteps * static_cast<unsigned>(height));
+}
+
+void ParallelRows::traceFrame(std::uint32_t* pixels, int width, int height,
+                              std::uint32_t& state, RayCounts* counts) {
+    runFrame(width, height, state, counts,
+             [&](Worker& worker, int firstRow, int endRow, std::uint32_t& rowState,
+                 RayCounts* rowCounts) {
+                 worker.kernel->traceRows(pixels + static_cast<std::ptrdiff_t>(firstRow) * width,
+                                          width, firstRow, endRow, rowState, rowCounts);
+             });
+}
+
+void ParallelRows::refineFrame(std::uint32_t* pixels, int width, int height,
+                               std::uint32_t& state, RayCounts* counts, FrameSums& sums) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    sums.beginFrame(width, height);
+    runFrame(width, height, state, counts,
+             [&](Worker& worker, int firstRow, int endRow, std::uint32_t& rowState,
+                 RayCounts* rowCounts) {
+                 worker.colours.resize(static_cast<std::size_t>(width) *
+                                       static_cast<std::size_t>(endRow - firstRow));
+                 worker.kernel->traceColours(worker.colours.data(), width, firstRow, endRow,
+                                             rowState, rowCounts);
+                 sums.addRows(worker.colours.data(), firstRow, endRow,
+                              pixels + static_cast<std::ptrdiff_t>(firstRow) * width);
+             });
 }
 
 }  // namespace kelvo

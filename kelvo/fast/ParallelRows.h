@@ -7,6 +7,7 @@
 
 #include "kelvo/scene/RayCounts.h"
 #include "kelvo/view/FrameTracer.h"
+#include "velllib/colour.h"
 
 namespace kelvo {
 
@@ -27,6 +28,14 @@ public:
     // workers start: nothing is allocated while they run. May throw
     // std::bad_alloc.
     virtual void prepare(int /*width*/) {}
+    // The same rows' colours before packing, stepping state and counts as
+    // traceRows does. By default the packed pixels read back as colours
+    // (channel / 255), for pictures that are made packed.
+    virtual void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                              std::uint32_t& state, RayCounts* counts);
+
+private:
+    std::vector<std::uint32_t> packed_;
 };
 
 // Makes one worker's kernel; called once per worker, on the constructing thread.
@@ -72,11 +81,21 @@ public:
     // here, once every worker has stopped.
     void traceFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
                     RayCounts* counts) override;
+    // The same frame's colours added into sums, whose mean goes to pixels;
+    // each worker adds the rows it traced.
+    void refineFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
+                     RayCounts* counts, FrameSums& sums) override;
 
     int threads() const { return static_cast<int>(workers_.size()); }
 
 private:
     struct Worker;
+    // Runs traceGroup(worker, firstRow, endRow, rowState, counts) for each
+    // group of rows on the team, then sets state and counts as a frame does.
+    template <typename TraceGroup>
+    void runFrame(int width, int height, std::uint32_t& state, RayCounts* counts,
+                  const TraceGroup& traceGroup);
+
     std::vector<std::unique_ptr<Worker>> workers_;
 };
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "kelvo/scene/RayCounts.h"
+#include "kelvo/view/FrameSums.h"
 
 namespace kelvo {
 
@@ -17,6 +18,11 @@ public:
     // view's loop leaves it. counts, when given, grows by the frame's rays.
     virtual void traceFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
                             RayCounts* counts) = 0;
+    // The same frame's colours before packing, added into sums as a new
+    // frame (FrameSums::beginFrame); pixels get the mean of all the frames in
+    // the sums. The generator and counts go as in traceFrame.
+    virtual void refineFrame(std::uint32_t* pixels, int width, int height, std::uint32_t& state,
+                             RayCounts* counts, FrameSums& sums) = 0;
 };
 
 }  // namespace kelvo

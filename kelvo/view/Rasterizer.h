@@ -11,8 +11,9 @@ namespace kelvo {
 class Rasterizer : public vell::AppWindow {
 public:
     // The status text and the rate line share one buffer of this many
-    // characters, terminator included.
-    static constexpr std::size_t STATUS_BUFFER_SIZE = 52;
+    // characters, terminator included: room for the viewer's lines (a view
+    // of the tree, the samples of a refined picture) and the rate after them.
+    static constexpr std::size_t STATUS_BUFFER_SIZE = 80;
 
     explicit Rasterizer(double rateInterval);
 

@@ -1,5 +1,6 @@
 #include "kelvo/view/RayTracer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "velllib/vell_time.h"
@@ -39,6 +40,45 @@ void RayTracer::traceRows(std::uint32_t* pixels, int width, int firstRow, int en
     }
 }
 
+double RayTracer::turnScale(double dt) {
+    // A turn is a fixed step per move: at hundreds of frames per second a
+    // held key would spin the view many times round in a second.
+    if (!(dt > 0.0)) {
+        return 0.0;
+    }
+    return std::min(1.0, dt * TURN_FRAME_RATE);
+}
+
+void RayTracer::traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                             std::uint32_t& state, RayCounts* counts) const {
+    for (int y = firstRow; y < endRow; ++y) {
+        if (vell::stopRequested()) {
+            return;
+        }
+        for (int x = 0; x < width; ++x) {
+            const int r1 = nextJitter(state);
+            const double u = (x + r1 * JITTER_SCALE) * pixelWidth;
+            const int r2 = nextJitter(state);
+            const double v = (y + r2 * JITTER_SCALE) * pixelHeight;
+            const double point[2] = {u, v};
+            Ray ray;
+            observer.rayThrough(point, ray);
+            if (counts != nullptr) {
+                ++counts->primary;
+            }
+            world->trace(ray, *colours++, TRACE_DEPTH, counts);
+        }
+    }
+}
+
+void RayTracer::tracePicture(std::uint32_t* pixels, int width, int height) {
+    if (rows != nullptr) {
+        rows->traceFrame(pixels, width, height, randomState, rayCounts);
+    } else {
+        traceRows(pixels, width, 0, height, randomState, rayCounts);
+    }
+}
+
 void RayTracer::drawFrame() {
     vell::updateClock();
     const double now = vell::clockSeconds;
@@ -52,19 +92,16 @@ void RayTracer::drawFrame() {
     observer.thrust.x = axis('D', 'A');
     observer.thrust.y = axis(vell::KEY_SPACE, vell::KEY_SHIFT);
     observer.thrust.z = axis('W', 'S');
-    observer.turn.x = axis(vell::KEY_UP, vell::KEY_DOWN);
-    observer.turn.y = axis(vell::KEY_RIGHT, vell::KEY_LEFT);
-    observer.turn.z = axis('Q', 'E');
+    const double turnFactor = turnScale(now - lastFrameTime);
+    observer.turn.x = axis(vell::KEY_UP, vell::KEY_DOWN) * turnFactor;
+    observer.turn.y = axis(vell::KEY_RIGHT, vell::KEY_LEFT) * turnFactor;
+    observer.turn.z = axis('Q', 'E') * turnFactor;
     observer.move(static_cast<float>(now - lastFrameTime));
     lastFrameTime = now;
 
     if (std::uint32_t* pixels = backBufferPixels()) {
         const int* size = backBufferSize();
-        if (rows != nullptr) {
-            rows->traceFrame(pixels, size[0], size[1], randomState, rayCounts);
-        } else {
-            traceRows(pixels, size[0], 0, size[1], randomState, rayCounts);
-        }
+        tracePicture(pixels, size[0], size[1]);
     }
     if (vell::stopRequested()) {
         return;  // an abandoned frame is not shown

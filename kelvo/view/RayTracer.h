@@ -34,6 +34,19 @@ public:
     void traceRows(std::uint32_t* pixels, int width, int firstRow, int endRow,
                    std::uint32_t& state, RayCounts* counts = nullptr) const;
 
+    // The factor of a turn key's input in a frame dt seconds after the one
+    // before: 1 at TURN_FRAME_RATE frames per second or fewer, so each held key
+    // turns by one rotation step per frame; at higher rates in proportion to
+    // dt, so the turn per second stays what it is at that rate. 0 for a dt
+    // of 0 (or less, or not a number).
+    static double turnScale(double dt);
+    static constexpr double TURN_FRAME_RATE = 30.0;
+
+    // As traceRows, each pixel's colour before packing into colours instead:
+    // what the packed pixel is made from, bit for bit.
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts = nullptr) const;
+
     // The view's generator step and pixel packing (Jitter.h, Pixel.h).
     static int nextJitter(std::uint32_t& state) { return kelvo::nextJitter(state); }
     static std::uint32_t packColour(const vell::Colour& colour) { return kelvo::packColour(colour); }
@@ -52,6 +65,11 @@ public:
     FrameTracer* rows = nullptr;
     // Not owned. When set, every frame adds the rays it traced.
     RayCounts* rayCounts = nullptr;
+
+protected:
+    // Traces the frame into the back buffer's pixels: by rows when set, else
+    // by traceRows. A subclass may draw it otherwise.
+    virtual void tracePicture(std::uint32_t* pixels, int width, int height);
 };
 
 }  // namespace kelvo

@@ -39,7 +39,18 @@ constexpr std::array<std::uint32_t, LEAVES_SCALE_MAX + 1> LEAVES_SCALE = makeLea
 
 class ViewRowKernel final : public RowKernel {
 public:
-    ViewRowKernel(const Viewer& view, const FastTracer& tracer) : view_(view), tracer_(tracer) {}
+    ViewRowKernel(const Viewer& view, const FastTracer& tracer)
+        : view_(view), tracer_(tracer), shaded_(fastRows(view, tracer)()) {}
+
+    void traceColours(vell::Colour* colours, int width, int firstRow, int endRow,
+                      std::uint32_t& state, RayCounts* counts) override {
+        // The views of the tree are made packed; their colours are read back.
+        if (view_.viewMode == ViewMode::SHADED) {
+            shaded_->traceColours(colours, width, firstRow, endRow, state, counts);
+        } else {
+            RowKernel::traceColours(colours, width, firstRow, endRow, state, counts);
+        }
+    }
 
     void prepare(int width) override {
         tracer_.prepare(scratch_);
@@ -78,6 +89,7 @@ private:
     const FastTracer& tracer_;
     FastTracer::Scratch scratch_;
     std::vector<FastWalk::Hit> hits_;
+    std::unique_ptr<RowKernel> shaded_;
 };
 
 }  // namespace

@@ -14,14 +14,6 @@ namespace kelvo {
 
 namespace {
 
-// Mouse positions travel as unsigned 16-bit numbers, so a captured pointer
-// left of or above the window reads as 65535 and down. The step between two
-// positions, taken modulo 2^16 as a signed number, is the true step for any
-// move shorter than 32768 pixels.
-int step16(int from, int to) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(to - from));
-}
-
 // One flushed line on stdout; a failed write is reported, and the viewer
 // goes on.
 void printLine(const std::string& line) {
@@ -53,6 +45,46 @@ void Viewer::drawFrame() {
 void Viewer::onResize(const int size[2]) {
     RayTracer::onResize(size);
     pictureStale_ = true;
+    sums_.restart();
+}
+
+void Viewer::setRefine(bool on) {
+    refine = on;
+    sums_.restart();
+}
+
+bool Viewer::atRest() const {
+    const Vec3 none{0.0, 0.0, 0.0};
+    return observer.thrust == none && observer.turn == none && !dragging &&
+           observer.velocity.length() < REST_SPEED;
+}
+
+void Viewer::tracePicture(std::uint32_t* pixels, int width, int height) {
+    if (!refine || !atRest()) {
+        sums_.restart();
+        RayTracer::tracePicture(pixels, width, height);
+        return;
+    }
+    if (sums_.samples() >= MAX_SAMPLES && sums_.width() == width && sums_.height() == height) {
+        sums_.showMean(pixels);
+        // The picture is finished and stays so until something happens: wait
+        // for that rather than spin through the same frame.
+        if (vell::Platform* platform = vell::currentPlatform()) {
+            platform->waitForMessage(vell::IDLE_WAIT_MS);
+        }
+        return;
+    }
+    if (rows != nullptr) {
+        rows->refineFrame(pixels, width, height, randomState, rayCounts, sums_);
+    } else {
+        colours_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        traceColours(colours_.data(), width, 0, height, randomState, rayCounts);
+        sums_.beginFrame(width, height);
+        sums_.addRows(colours_.data(), 0, height, pixels);
+    }
+    if (vell::stopRequested()) {
+        sums_.restart();  // rows of the frame were left out
+    }
 }
 
 void Viewer::onKey(int virtualKey, int pressed) {
@@ -82,28 +114,24 @@ void Viewer::onKey(int virtualKey, int pressed) {
         case 'C':
             printCamera();
             break;
+        case 'R':
+            setRefine(!refine);
+            break;
         default:
             break;
     }
 }
 
-void Viewer::onMouseMove(const int position[2]) {
-    if (dragging && pointerKnown_) {
-        const int dx = step16(pointer_[0], position[0]);
-        const int dy = step16(pointer_[1], position[1]);
-        if (dx != 0 || dy != 0) {
-            // The step since the last move, added to whatever the keys turned
-            // meanwhile. Right turns right, as the right arrow does; down
-            // looks down, as a growing pitch does.
-            observer.angles.y += DRAG_TURN * dx;
-            observer.angles.x += DRAG_TURN * dy;
-            observer.updateBasis();
-            observer.updateMapping();
-        }
+void Viewer::onMouseStep(const int step[2]) {
+    if (dragging && (step[0] != 0 || step[1] != 0)) {
+        // Added to whatever the keys turned meanwhile. Right turns right, as
+        // the right arrow does; down looks down, as a growing pitch does.
+        observer.angles.y += DRAG_TURN * step[0];
+        observer.angles.x += DRAG_TURN * step[1];
+        observer.updateBasis();
+        observer.updateMapping();
+        sums_.restart();
     }
-    pointer_[0] = position[0];
-    pointer_[1] = position[1];
-    pointerKnown_ = true;
 }
 
 void Viewer::onMouseButton(int button, int pressed, int doubleClick) {
@@ -165,6 +193,9 @@ void Viewer::printCamera() {
 // ---- Views of the tree --------------------------------------------------
 
 bool Viewer::selectView(int virtualKey) {
+    if (virtualKey >= vell::KEY_F1 && virtualKey <= vell::KEY_F1 + 2) {
+        sums_.restart();
+    }
     switch (virtualKey) {
     case vell::KEY_F1:
         viewMode = ViewMode::SHADED;
@@ -182,14 +213,22 @@ bool Viewer::selectView(int virtualKey) {
 
 void Viewer::statusText(char* buffer, std::size_t size) {
     RayTracer::statusText(buffer, size);
-    if (viewMode == ViewMode::SHADED || size == 0) {
-        return;  // the traced picture's overlay is left as it always was
+    if (size == 0) {
+        return;
     }
-    const std::size_t used = std::strlen(buffer);
+    // With none of the extras the traced picture's overlay is left as it
+    // always was.
     if (viewMode == ViewMode::LEAVES) {
+        const std::size_t used = std::strlen(buffer);
         formatBounded(buffer + used, size - used, "\nleaves 0..%d+", LEAVES_SCALE_MAX);
-    } else {
+    } else if (viewMode == ViewMode::CELLS) {
+        const std::size_t used = std::strlen(buffer);
         formatBounded(buffer + used, size - used, "\nleaf cells");
+    }
+    if (refine) {
+        const std::size_t used = std::strlen(buffer);
+        formatBounded(buffer + used, size - used, "\n%d sample%s", samples(),
+                      samples() == 1 ? "" : "s");
     }
 }
 
@@ -203,7 +242,9 @@ void Viewer::drawLegend() {
     const int width = backBufferSize()[0];
     const int height = backBufferSize()[1];
     const int step = legendStep(width);
-    if (viewMode != ViewMode::LEAVES || pixels == nullptr || step == 0) {
+    // A window too short for the bar and its labels would show a cut bar.
+    if (viewMode != ViewMode::LEAVES || pixels == nullptr || step == 0 ||
+        height < LEGEND_MARGIN + LEGEND_HEIGHT + 2 + LEGEND_LABEL_HEIGHT) {
         return;
     }
     constexpr int steps = LEAVES_SCALE_MAX + 1;

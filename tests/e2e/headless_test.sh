@@ -88,6 +88,35 @@ sed -n 4p "$work/out" | grep -Eq '^path: fast, [A-Za-z0-9_]+$' || fail "benchmar
 sed -n 4p "$work/lit" | grep -qx 'path: literal' || fail "literal benchmark line 4: $(sed -n 4p "$work/lit")"
 rm -f "$work/lit"
 
+# Refined stills: --samples N is the mean of N frames of the resting camera,
+# the same bytes on any number of threads, and nearer a many-sample picture
+# than a single frame is; the overlay counts the samples.
+"$kelvo" --headless --samples 16 --size 160x120 --no-overlay --threads 1 --output "$work/r1.png" \
+  >/dev/null 2>"$work/err" || fail "--samples: $(cat "$work/err")"
+"$kelvo" --headless --samples 16 --size 160x120 --no-overlay --threads 2 --output "$work/r2.png" \
+  >/dev/null 2>&1 || fail "--samples, 2 threads"
+cmp -s "$work/r1.png" "$work/r2.png" || fail "--samples: 2 threads draw other bytes"
+"$kelvo" --headless --samples 3 --size 160x120 >"$work/out" 2>&1 || fail "--samples with the overlay"
+[ "$(sed -n 3p "$work/out")" = "3 samples" ] || fail "--samples overlay line 3: $(sed -n 3p "$work/out")"
+if command -v compare >/dev/null 2>&1; then
+  "$kelvo" --headless --samples 256 --size 160x120 --no-overlay --output "$work/ref.png" >/dev/null 2>&1 ||
+    fail "--samples 256"
+  "$kelvo" --headless --size 160x120 --no-overlay --output "$work/one.png" >/dev/null 2>&1 || fail "one frame"
+  rms() { compare -metric RMSE "$work/$1" "$work/$2" null: 2>&1 | sed -E 's/.*\((.*)\).*/\1/'; }
+  single=$(rms one.png ref.png)
+  refined=$(rms r1.png ref.png)
+  awk -v a="$refined" -v b="$single" 'BEGIN { exit !(a < b / 2) }' ||
+    fail "--samples 16 is $refined from 256 samples, a single frame $single"
+  echo "measured: RMS from 256 samples: one frame $single, 16 samples $refined"
+  rm -f "$work/ref.png" "$work/one.png"
+fi
+"$kelvo" --benchmark --size 64x48 --samples 2 --threads 2 >"$work/out" 2>"$work/err" ||
+  fail "benchmark --samples: $(cat "$work/err")"
+sed -n 2p "$work/out" | grep -q '^64x48, 2 frames, ' || fail "benchmark --samples line 2: $(sed -n 2p "$work/out")"
+sed -n 4p "$work/out" | grep -Eq '^path: fast, [A-Za-z0-9_]+, refined$' ||
+  fail "benchmark --samples line 4: $(sed -n 4p "$work/out")"
+rm -f "$work/r1.png" "$work/r2.png"
+
 expect_usage_error() {
   local what=$1; shift
   "$kelvo" "$@" >"$work/out" 2>"$work/err"
@@ -123,6 +152,13 @@ expect_usage_error "benchmark zero size" --benchmark --size 0x48
 expect_usage_error "benchmark malformed size" --benchmark --size 64
 expect_usage_error "benchmark and headless" --benchmark --headless
 expect_usage_error "benchmark with output" --benchmark --output "$work/d.png"
+expect_usage_error "zero samples" --headless --samples 0
+expect_usage_error "too many samples" --headless --samples 4097
+expect_usage_error "samples and frames" --headless --samples 4 --frames 4
+expect_usage_error "samples in a window" --samples 4
+expect_usage_error "max-fps headless" --headless --max-fps 30
+expect_usage_error "max-fps zero" --max-fps 0
+expect_usage_error "max-fps not a number" --max-fps fast
 expect_usage_error "literal without benchmark" --headless --literal
 expect_usage_error "unknown view" --headless --view normals
 grep -q "'normals' is not a view" "$work/err" || fail "--view normals: message: $(cat "$work/err")"

@@ -103,8 +103,9 @@ fi
 
 # The viewer's own keys and mouse, run in a working folder of its own:
 # F12 saves the picture there and prints its name, C prints the camera,
-# a left-button drag turns it (also when it leaves the window), F11 goes full
-# screen and back, Esc ends the program.
+# a left-button drag turns it by the mouse's own motion (however far, and
+# across full screen and a window move), F11 goes full screen and back, Esc
+# ends the program.
 mkdir -p "$work/run"
 camera() {  # the last camera printed: x y z pitch yaw roll
   grep '^--camera ' "$work/viewer.out" | tail -1 | sed 's/^--camera //; s/,/ /g'
@@ -144,9 +145,11 @@ else
   xdotool mousemove --window "$wid" 100 100; sleep 0.3
   xdotool mousemove --window "$wid" 160 120; sleep 0.3
   shot before-drag
-  # Right 100 pixels and up 40 with the left button held.
+  # Right 100 pixels and up 40 with the left button held: the pointer's own
+  # motion (xdotool's relative moves go through the input devices).
   xdotool mousedown 1; sleep 0.3
-  xdotool mousemove --window "$wid" 260 80; sleep 0.3
+  xdotool mousemove_relative -- 60 -40; sleep 0.2
+  xdotool mousemove_relative -- 40 0; sleep 0.3
   xdotool mouseup 1; sleep 0.7
   shot after-drag
   press c
@@ -155,17 +158,30 @@ else
     fail "a drag right 100 and up 40 gave the camera $(camera), wanted yaw 0.5 and pitch -0.2"
   turned=$(rmse before-drag after-drag)
   above "$turned" 0.02 || fail "the drag did not change the picture ($turned)"
-  # A drag that leaves the window on the left: 200 pixels to the left in all.
-  xdotool mousemove --window "$wid" 60 80; sleep 0.3
+  # A drag far to the left, further than the window is wide: 400 pixels.
   xdotool mousedown 1; sleep 0.3
-  xdotool mousemove --window "$wid" -- -40 80; sleep 0.3
-  xdotool mousemove --window "$wid" -- -140 80; sleep 0.3
+  for _ in 1 2 3 4; do xdotool mousemove_relative -- -100 0; sleep 0.2; done
   xdotool mouseup 1; sleep 0.3
   xdotool mousemove --window "$wid" 200 200; sleep 0.7
   press c
   read -r x2 y2 z2 p2 yaw2 r2 <<<"$(camera)"
-  near "$yaw2" -0.5 && near "$p2" -0.2 ||
-    fail "a drag out of the window gave the camera $(camera), wanted yaw -0.5 and pitch -0.2"
+  near "$yaw2" -1.5 && near "$p2" -0.2 ||
+    fail "a drag of 400 pixels to the left gave the camera $(camera), wanted yaw -1.5 and pitch -0.2"
+  # Full screen and a window moved during a drag: the window's jumps under
+  # the pointer turn nothing, only the hand's 60 + 40 + 20 + 30 pixels do.
+  xdotool mousedown 1; sleep 0.3
+  xdotool mousemove_relative -- 60 0; sleep 0.3
+  xdotool key --window "$wid" F11; sleep 1.5
+  xdotool mousemove_relative -- 40 0; sleep 0.3
+  xdotool key --window "$wid" F11; sleep 1.5
+  xdotool mousemove_relative -- 20 0; sleep 0.3
+  xdotool windowmove --sync "$wid" 300 250 >/dev/null 2>&1; sleep 0.5
+  xdotool mousemove_relative -- 30 0; sleep 0.3
+  xdotool mouseup 1; sleep 0.3
+  press c
+  read -r x3 y3 z3 p3 yaw3 r3 <<<"$(camera)"
+  near "$yaw3" -0.75 && near "$p3" -0.2 ||
+    fail "a drag of 150 pixels across F11 and a window move gave the camera $(camera), wanted yaw -0.75 and pitch -0.2"
   echo "measured: drag changed the picture by $turned; cameras: $(grep -c '^--camera ' "$work/viewer.out") printed"
 
   # The printed camera is an option kelvo takes as it stands.
@@ -196,6 +212,25 @@ else
   [ -s "$work/viewer.err" ] && fail "viewer: messages on stderr: $(cat "$work/viewer.err")"
 fi
 
+# Holding Right for a second in the default window turns the view at the
+# keys' rate, 2.4 radians a second, however fast the frames come.
+( cd "$work/run" && exec "$kelvo" >"$work/turn.out" 2>"$work/turn.err" ) & pid=$!
+wid=$(timeout 180 xdotool search --sync --name '^vell$' | head -1)
+if [ -z "$wid" ]; then
+  fail "turning: no window titled vell appeared"
+else
+  sleep 2
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool keydown Right; sleep 1; xdotool keyup Right; sleep 0.3
+  xdotool key --window "$wid" c; sleep 0.7
+  yaw=$(grep '^--camera ' "$work/turn.out" | tail -1 | cut -d, -f5)
+  awk -v y="$yaw" 'BEGIN { exit !(y >= 1.5 && y <= 3.5) }' ||
+    fail "holding Right for 1 s turned the view by $yaw rad, wanted 1.5 to 3.5"
+  echo "measured: holding Right for 1 s turned by $yaw rad"
+  xdotool key --window "$wid" Escape
+  finish "Esc after turning"
+fi
+
 # --fullscreen opens at the screen's size; F11 gives the --size back.
 if start --fullscreen --size 200x150; then
   [ "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')" = "1024x768" ] ||
@@ -208,7 +243,7 @@ if start --fullscreen --size 200x150; then
   finish "Esc after --fullscreen"
 fi
 
-for signal in TERM INT; do
+for signal in TERM INT HUP; do
   if start --size 160x120; then
     kill -"$signal" "$pid"
     finish "SIG$signal"
@@ -271,6 +306,14 @@ if start 2>"$work/destroyed.err"; then
   xdotool windowclose "$wid"
   finish "window destroyed from outside"
   grep -q "X Error" "$work/destroyed.err" && fail "window destroyed from outside: $(cat "$work/destroyed.err")"
+fi
+
+# Killed by the X server (xkill): the window is gone, as if closed, exit code
+# 0, and no report of Xlib's about a broken connection.
+if start 2>"$work/killed.err"; then
+  xdotool windowkill "$wid"
+  finish "window killed by the X server"
+  grep -qi "X connection\|X Error" "$work/killed.err" && fail "xkill: $(cat "$work/killed.err")"
 fi
 
 echo "window end-to-end: $failures failure(s)"

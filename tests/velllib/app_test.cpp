@@ -38,8 +38,10 @@ public:
     }
     void onKey(int virtualKey, int pressed) override { keys.push_back({virtualKey, pressed}); }
     void onFocus(int focused) override { focuses.push_back(focused); }
+    void onMouseStep(const int step[2]) override { steps.push_back({step[0], step[1]}); }
 
     std::vector<int> focuses;
+    std::vector<std::array<int, 2>> steps;
     std::vector<std::array<int, 2>> resizes;
     std::vector<bool> blackAtResize;
     std::vector<std::array<int, 2>> moves;
@@ -223,6 +225,8 @@ TEST_F(WindowLayer, MouseAndKeyMessagesReachTheOwner) {
         platform.send(handle, message, 0, packPair(5, 6));
     }
     platform.send(handle, MSG_MOUSEMOVE, 0, packPair(65535, 3));
+    platform.send(handle, MSG_MOUSESTEP, 0, packPair(-3, 32767));
+    platform.send(handle, MSG_MOUSESTEP, 0, packPair(-32768, -1));
     platform.send(handle, MSG_KEYDOWN, 'W');
     platform.send(handle, MSG_KEYUP, 'W');
     platform.send(handle, MSG_KEYDOWN, KEY_SHIFT);
@@ -235,6 +239,8 @@ TEST_F(WindowLayer, MouseAndKeyMessagesReachTheOwner) {
     EXPECT_EQ(window.buttons, buttons);
     ASSERT_EQ(window.moves.size(), 1u);
     EXPECT_EQ(window.moves[0], (std::array<int, 2>{65535, 3})) << "coordinates are unsigned";
+    EXPECT_EQ(window.steps, (std::vector<std::array<int, 2>>{{-3, 32767}, {-32768, -1}}))
+        << "steps are signed";
     const std::vector<std::array<int, 2>> keys = {{'W', 1}, {'W', 0}, {KEY_SHIFT, 1}};
     EXPECT_EQ(window.keys, keys);
     EXPECT_EQ(platform.defaulted.size(), 3u) << "all of these were handled";
@@ -319,6 +325,9 @@ protected:
     void TearDown() override {
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
+#if defined(SIGHUP)
+        std::signal(SIGHUP, SIG_DFL);
+#endif
         clearStopRequest();
         WindowLayer::TearDown();
     }
@@ -343,6 +352,18 @@ TEST_F(StopSignals, ASignalClosesEveryWindowAtTheNextPumpWithExitCodeZero) {
     EXPECT_FALSE(first.isOpen());
     EXPECT_FALSE(second.isOpen());
     EXPECT_TRUE(stopRequested()) << "the request stays for the caller to read";
+
+#if defined(SIGHUP)
+    // The terminal closing asks as SIGTERM does.
+    clearStopRequest();
+    RecordingWindow third;
+    ASSERT_TRUE(third.createWindow("vell"));
+    std::raise(SIGHUP);
+    EXPECT_EQ(stopSignal(), SIGHUP);
+    EXPECT_TRUE(pumpMessages());
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(third.isOpen());
+#endif
 }
 
 // Death by a signal is a POSIX notion; Windows ends the process with an exit code.

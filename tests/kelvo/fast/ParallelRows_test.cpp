@@ -7,10 +7,14 @@
 #include <csignal>
 #include <mutex>
 #include <new>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "kelvo/fast/FastTracer.h"
+#include "kelvo/view/FrameSums.h"
 #include "kelvo/view/Jitter.h"
+#include "kelvo/view/Pixel.h"
 #include "kelvo/view/RayTracer.h"
 #include "tests/kelvo/tree/tree_helpers.h"
 #include "velllib/app.h"
@@ -130,6 +134,85 @@ TEST(ParallelRows, PicturesAreTheLiteralLoopsOnEveryThreadCountSizeAndFrame) {
             }
             state = expected.endState;
             at = frame + 1;
+        }
+    }
+}
+
+TEST(ParallelRows, RefinedFramesAreTheMeansOfTheLiteralFramesColoursOnEveryThreadCount) {
+    const Scene& scene = testing::sharedScene();
+    const FastTracer tracer(scene.world);
+    constexpr int width = 37, height = 23, frames = 5;
+    constexpr std::size_t count = static_cast<std::size_t>(width) * height;
+    RayTracer view(&scene.world, Scene::makeObserver(), RayTracer::EXTEND);
+    const int size[2] = {width, height};
+    view.onResize(size);
+    // Turned a little, so that more of the picture is edges.
+    view.observer.angles = {0.1, 0.25, 0.05};
+    view.observer.updateBasis();
+    view.observer.updateMapping();
+
+    // The truth: each frame's colours by the literal loop, from the generator
+    // running on; their sums in frame order; each mean packed as a frame is.
+    std::vector<std::vector<vell::Colour>> sums;
+    std::vector<std::vector<std::uint32_t>> means;
+    std::vector<std::uint32_t> states;
+    std::uint32_t state = 0xffffffffu;
+    std::vector<vell::Colour> sum(count);
+    for (int frame = 1; frame <= frames; ++frame) {
+        std::vector<vell::Colour> colours(count);
+        const Frame single = literalFrame(view, width, height, state);
+        view.traceColours(colours.data(), width, 0, height, state);
+        ASSERT_EQ(state, single.endState);
+        std::vector<std::uint32_t> mean(count);
+        const float n = static_cast<float>(frame);
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(packColour(colours[i]), single.pixels[i])
+                << "the colours are what the frame packs, pixel " << i;
+            if (frame == 1) {
+                sum[i] = colours[i];
+            } else {
+                sum[i] = {sum[i].r + colours[i].r, sum[i].g + colours[i].g,
+                          sum[i].b + colours[i].b};
+            }
+            mean[i] = packColour({sum[i].r / n, sum[i].g / n, sum[i].b / n});
+        }
+        if (frame == 1) {
+            ASSERT_EQ(mean, single.pixels) << "one sample is the single frame";
+        }
+        sums.push_back(sum);
+        means.push_back(mean);
+        states.push_back(state);
+    }
+    ASSERT_NE(means[frames - 1], means[0]) << "the jitter must show in the mean";
+
+    for (const bool fast : {false, true}) {
+        for (const int threads : {1, 2, 3}) {
+            ParallelRows rows(threads, fast ? fastRows(view, tracer) : literalRows(view));
+            FrameSums refined;
+            std::uint32_t rowsState = 0xffffffffu;
+            for (int frame = 1; frame <= frames; ++frame) {
+                const std::string what = std::string(fast ? "fast" : "literal") + ", " +
+                                         std::to_string(threads) + " threads, frame " +
+                                         std::to_string(frame);
+                std::vector<std::uint32_t> pixels(count, 0xdeadbeefu);
+                rows.refineFrame(pixels.data(), width, height, rowsState, nullptr, refined);
+                ASSERT_EQ(refined.samples(), frame) << what;
+                EXPECT_EQ(rowsState, states[static_cast<std::size_t>(frame - 1)]) << what;
+                EXPECT_EQ(pixels, means[static_cast<std::size_t>(frame - 1)]) << what;
+                std::size_t differing = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const vell::Colour& expected = sums[static_cast<std::size_t>(frame - 1)][i];
+                    differing += std::memcmp(&refined.sum(i), &expected, sizeof expected) != 0;
+                }
+                EXPECT_EQ(differing, 0u) << what << ": sums not bit for bit";
+            }
+            // A restart makes the next frame a first sample again.
+            refined.restart();
+            std::vector<std::uint32_t> pixels(count);
+            std::uint32_t next = rowsState;
+            rows.refineFrame(pixels.data(), width, height, rowsState, nullptr, refined);
+            EXPECT_EQ(refined.samples(), 1);
+            EXPECT_EQ(pixels, literalFrame(view, width, height, next).pixels);
         }
     }
 }

@@ -282,6 +282,47 @@ TEST_F(View, KeysDriveTheObserverAndFramesCountWithoutABackBuffer) {
     EXPECT_EQ(view.lastFrameTime, 1.5);
 }
 
+TEST_F(View, TurnKeysStepOncePerFrameUpToThirtyFramesASecondAndKeepThatRateAbove) {
+    RayTracer view(&s.world, Scene::makeObserver(), 0);
+    const double step = static_cast<double>(0.08f);
+    platform.held = {vell::KEY_RIGHT, vell::KEY_UP, 'E'};
+    // 1/30 s or longer: exactly the key differences, one step per frame.
+    at(0.040);
+    view.drawFrame();
+    EXPECT_EQ(view.observer.turn, Vec3(1, 1, -1));
+    at(0.540);
+    view.drawFrame();
+    EXPECT_EQ(view.observer.turn, Vec3(1, 1, -1));
+    EXPECT_EQ(view.observer.angles, Vec3(step + step, step + step, -step - step));
+    // No time, no turn.
+    view.drawFrame();
+    EXPECT_EQ(view.observer.turn, Vec3(0, 0, 0));
+    EXPECT_EQ(view.observer.angles.y, step + step);
+    // Faster: in proportion to the time, 10 ms being 0.3 of a step.
+    at(0.550);
+    view.drawFrame();
+    EXPECT_NEAR(view.observer.turn.y, 0.3, 1e-12);
+    EXPECT_EQ(view.observer.turn.x, view.observer.turn.y);
+    EXPECT_EQ(view.observer.turn.z, -view.observer.turn.y);
+
+    // A second of turning at 1000 and at 20 frames per second: 30 steps, and
+    // the same 20 steps as ever.
+    const double before = view.observer.angles.y;
+    for (int ms = 551; ms <= 1550; ++ms) {
+        at(ms / 1000.0);
+        view.drawFrame();
+    }
+    EXPECT_NEAR(view.observer.angles.y - before, 30 * step, 1e-9);
+    const double middle = view.observer.angles.y;
+    for (int frame = 1; frame <= 20; ++frame) {
+        at(1.550 + frame * 0.05);
+        view.drawFrame();
+    }
+    EXPECT_NEAR(view.observer.angles.y - middle, 20 * step, 1e-12);
+    EXPECT_EQ(RayTracer::turnScale(-0.5), 0.0);
+    EXPECT_EQ(RayTracer::turnScale(std::nan("")), 0.0);
+}
+
 TEST_F(View, AStopRequestAbandonsTheFrameBeforeTheNextRow) {
     RayTracer view(&s.world, Scene::makeObserver(), 0);
     view.drawOverlay = false;

@@ -395,33 +395,43 @@ TEST_F(ViewKeys, OverlayNamesTheViewAndTheLeavesViewDrawsItsScale) {
     }
 
     // Narrower windows get narrower steps, down to 2 pixels; below that the
-    // bar would reach into the status text and is left out.
+    // bar would reach into the status text and is left out, as it is from a
+    // window too short for the bar and its labels.
     view.drawOverlay = true;
     view.viewMode = ViewMode::LEAVES;
-    for (const int narrow : {170, 150, 20}) {
-        platform.send(handleOf(view), vell::MSG_SIZE, 0, vell::packPair(narrow, 12));
+    const int fits = Viewer::LEGEND_MARGIN + Viewer::LEGEND_HEIGHT + 2 + Viewer::LEGEND_LABEL_HEIGHT;
+    struct Size {
+        int width, height, step;
+    };
+    for (const Size size : {Size{170, fits, 2}, Size{150, 40, 0}, Size{20, 40, 0},
+                            Size{240, fits - 1, 0}, Size{200, 20, 0}, Size{240, 10, 0}}) {
+        const int narrow = size.width, tall = size.height;
+        platform.send(handleOf(view), vell::MSG_SIZE, 0, vell::packPair(narrow, tall));
         EXPECT_FALSE(vell::pumpMessages());
         ASSERT_EQ(view.backBufferSize()[0], narrow);
-        const int step = Viewer::legendStep(narrow);
-        EXPECT_EQ(step, narrow == 170 ? 2 : 0);
+        const int step = size.step;
+        if (tall >= fits) {
+            EXPECT_EQ(Viewer::legendStep(narrow), step);
+        }
         std::uint32_t state = view.randomState;
-        std::vector<std::uint32_t> traced(static_cast<std::size_t>(narrow) * 12);
-        rows.traceFrame(traced.data(), narrow, 12, state, nullptr);
+        std::vector<std::uint32_t> traced(static_cast<std::size_t>(narrow) * tall);
+        rows.traceFrame(traced.data(), narrow, tall, state, nullptr);
         view.drawFrame();
         const std::uint32_t* pixels = view.backBufferPixels();
         const int barLeft = narrow - Viewer::LEGEND_MARGIN - (LEAVES_SCALE_MAX + 1) * step;
-        for (int y = 0; y < 12; ++y) {
+        const int barBottom = Viewer::LEGEND_MARGIN + Viewer::LEGEND_HEIGHT;
+        for (int y = 0; y < tall; ++y) {
             for (int x = 0; x < narrow; ++x) {
                 const std::size_t p = static_cast<std::size_t>(y * narrow + x);
                 const bool inBar = step > 0 && x >= barLeft && x < narrow - Viewer::LEGEND_MARGIN &&
-                                   y >= Viewer::LEGEND_MARGIN;
+                                   y >= Viewer::LEGEND_MARGIN && y < barBottom;
                 const bool inFrame = step > 0 && x >= barLeft - 1 &&
                                      x <= narrow - Viewer::LEGEND_MARGIN &&
-                                     y >= Viewer::LEGEND_MARGIN - 1;
+                                     y >= Viewer::LEGEND_MARGIN - 1 && y <= barBottom;
                 const std::uint32_t expected = inBar ? leavesColour((x - barLeft) / 2)
                                                : inFrame ? 0x00ffffffu
                                                          : traced[p];
-                ASSERT_EQ(pixels[p], expected) << narrow << " wide, at " << x << "," << y;
+                ASSERT_EQ(pixels[p], expected) << narrow << "x" << tall << ", at " << x << "," << y;
             }
         }
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -266,31 +267,144 @@ TEST_F(ViewerKeys, CPrintsTheCameraAsAnOptionThatReadsBackExactly) {
     EXPECT_NE(place.position.z, -10.0) << "the camera flew";
 }
 
+// Refinement.
+
+TEST_F(ViewerKeys, RefinementAveragesRestingFramesAndStartsAgainOnEveryChange) {
+    double t = 0.1;
+    frameAt(t);
+    // The frame just drawn, if it was a single frame traced from state.
+    auto singleFrame = [&](std::uint32_t state) {
+        const int w = view().backBufferSize()[0], h = view().backBufferSize()[1];
+        std::vector<std::uint32_t> single(static_cast<std::size_t>(w) * h);
+        view().traceRows(single.data(), w, 0, h, state);
+        const std::vector<std::uint32_t> shown(view().backBufferPixels(),
+                                               view().backBufferPixels() + single.size());
+        return shown == single;
+    };
+    auto frame = [&] {
+        const std::uint32_t state = view().randomState;
+        frameAt(t += 0.1);
+        return state;
+    };
+    view().drawOverlay = false;
+    EXPECT_TRUE(singleFrame(frame())) << "off: single frames";
+    EXPECT_TRUE(singleFrame(frame()));
+    EXPECT_EQ(view().samples(), 1);
+    press('R');
+    EXPECT_FALSE(pump());
+    ASSERT_TRUE(view().refine);
+    EXPECT_TRUE(singleFrame(frame())) << "the first sample is the single frame";
+    frame();
+    EXPECT_FALSE(singleFrame(frame()));
+    EXPECT_EQ(view().samples(), 3);
+    view().drawOverlay = true;
+    frame();
+    EXPECT_NE(std::string(view().overlay()).find("\n4 samples\n"), std::string::npos)
+        << view().overlay();
+    view().drawOverlay = false;
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        std::function<void()> undo;
+    };
+    const Change changes[] = {
+        {"R twice", [&] { press('R'), press('R'); }, nullptr},
+        {"a resize", [&] { send(vell::MSG_SIZE, 30, 10); }, nullptr},
+        {"F11", [&] { press(F11); }, [&] { press(F11); }},
+        {"a view switch", [&] { press(vell::KEY_F1 + 2); }, [&] { press(vell::KEY_F1); }},
+        {"a turn key", [&] { platform.heldKey = vell::KEY_LEFT, platform.heldState = 1; },
+         [&] { platform.heldKey = -1; }},
+        {"a roll key", [&] { platform.heldKey = 'E', platform.heldState = 1; },
+         [&] { platform.heldKey = -1; }},
+        {"a drag", [&] { send(vell::MSG_LBUTTONDOWN), send(vell::MSG_MOUSESTEP, 0, 1); },
+         [&] { send(vell::MSG_LBUTTONUP); }},
+        {"a drag's step, released before the frame",
+         [&] {
+             send(vell::MSG_LBUTTONDOWN), send(vell::MSG_MOUSESTEP, -2, 0);
+             send(vell::MSG_LBUTTONUP);
+         },
+         nullptr},
+    };
+    for (const Change& change : changes) {
+        frame();
+        ASSERT_GE(view().samples(), 2) << change.what;
+        change.make();
+        EXPECT_FALSE(pump());
+        EXPECT_TRUE(singleFrame(frame())) << change.what;
+        EXPECT_EQ(view().samples(), 1) << change.what;
+        // Undone (a key released, a drag ended): resting again from there.
+        if (change.undo) {
+            change.undo();
+            EXPECT_FALSE(pump());
+            frame();
+            EXPECT_EQ(view().samples(), 1) << change.what << ", undone";
+        }
+        EXPECT_TRUE(view().atRest()) << change.what;
+        frame();
+    }
+    EXPECT_EQ(view().samples(), 2);
+
+    // Flying: no sample while W is held, nor after its release until the
+    // speed, which halves every second, is below the resting speed; then the
+    // samples count up from a single frame again.
+    platform.heldKey = 'W';
+    platform.heldState = 1;
+    frame();
+    EXPECT_EQ(view().samples(), 1);
+    EXPECT_FALSE(view().atRest());
+    platform.heldKey = -1;
+    int moving = 0, resting = 0;
+    for (int i = 0; i < 40; ++i) {
+        const std::uint32_t state = view().randomState;
+        t += 0.4;
+        frameAt(t);
+        const bool slow = view().observer.velocity.length() < Viewer::REST_SPEED;
+        ASSERT_EQ(view().atRest(), slow) << "frame " << i;
+        if (!slow) {
+            ASSERT_EQ(resting, 0) << "rests only once slow";
+            ++moving;
+            EXPECT_EQ(view().samples(), 1);
+        } else {
+            ++resting;
+            EXPECT_EQ(view().samples(), resting);
+            if (resting == 1) {
+                EXPECT_TRUE(singleFrame(state));
+            }
+        }
+    }
+    EXPECT_GE(moving, 10) << "a camera just stopped is not at rest";
+    EXPECT_GE(resting, 5);
+}
+
 // Mouse look.
 
-TEST_F(ViewerKeys, OnlyALeftButtonDragTurnsByTheFixedAnglePerPixel) {
+TEST_F(ViewerKeys, OnlyALeftButtonDragTurnsByThePointersOwnMotion) {
     frameAt(0.1);
     const Pose rest = poseOf(view().observer);
-    // Moves without a button, with the right or middle button, and after the
+    // Steps without a button, with the right or middle button, and after the
     // release turn nothing.
-    send(vell::MSG_MOUSEMOVE, 5, 5);
-    send(vell::MSG_MOUSEMOVE, 15, 12);
+    send(vell::MSG_MOUSESTEP, 5, 5);
+    send(vell::MSG_MOUSESTEP, 10, 7);
     send(vell::MSG_RBUTTONDOWN, 15, 12);
-    send(vell::MSG_MOUSEMOVE, 20, 2);
+    send(vell::MSG_MOUSESTEP, 5, -10);
     send(vell::MSG_RBUTTONUP, 20, 2);
     send(vell::MSG_MBUTTONDOWN, 20, 2);
-    send(vell::MSG_MOUSEMOVE, 1, 1);
+    send(vell::MSG_MOUSESTEP, -19, -1);
     send(vell::MSG_MBUTTONUP, 1, 1);
     EXPECT_FALSE(pump());
     EXPECT_EQ(poseOf(view().observer), rest);
     EXPECT_FALSE(view().dragging);
     EXPECT_TRUE(platform.captures.empty());
 
-    // Right 10 and up 4 from where the drag began: yaw right, pitch up (a
-    // smaller pitch looks up), roll and position untouched.
+    // Right 10 and up 4: yaw right, pitch up (a smaller pitch looks up), roll
+    // and position untouched. The pointer's place in the window, which jumps
+    // when the window moves or goes full screen under it, turns nothing.
     send(vell::MSG_LBUTTONDOWN, 1, 1);
+    send(vell::MSG_MOUSESTEP, 5, 0);
+    send(vell::MSG_MOUSEMOVE, 300, 200);
+    send(vell::MSG_MOUSESTEP, 5, -4);
     send(vell::MSG_MOUSEMOVE, 6, 1);
-    send(vell::MSG_MOUSEMOVE, 11, -3);
     EXPECT_FALSE(pump());
     EXPECT_TRUE(view().dragging);
     EXPECT_EQ(view().observer.angles.y, Viewer::DRAG_TURN * 5 + Viewer::DRAG_TURN * 5);
@@ -307,31 +421,28 @@ TEST_F(ViewerKeys, OnlyALeftButtonDragTurnsByTheFixedAnglePerPixel) {
     EXPECT_EQ(poseOf(view().observer), poseOf(expected));
     EXPECT_EQ(view().observer.screenOrigin, expected.screenOrigin);
 
-    // Released: later moves turn nothing, and the capture is let go.
+    // Released: later steps turn nothing, and the capture is let go.
     send(vell::MSG_LBUTTONUP, 11, -3);
-    send(vell::MSG_MOUSEMOVE, 30, 30);
+    send(vell::MSG_MOUSESTEP, 19, 33);
     const Pose dragged = poseOf(view().observer);
     EXPECT_FALSE(pump());
     EXPECT_EQ(poseOf(view().observer), dragged);
     EXPECT_EQ(platform.captures, (std::vector<bool>{true, false}));
 }
 
-TEST_F(ViewerKeys, ADragMayLeaveTheWindowAndEndsWithALostFocus) {
-    // Left of and above the window the 16-bit positions wrap around; the
-    // steps stay small.
-    send(vell::MSG_MOUSEMOVE, 2, 1);
+TEST_F(ViewerKeys, ADragMayGoFarAndEndsWithALostFocus) {
     send(vell::MSG_LBUTTONDOWN, 2, 1);
-    send(vell::MSG_MOUSEMOVE, -3, -2);
+    send(vell::MSG_MOUSESTEP, -5, -3);
     EXPECT_FALSE(pump());
     EXPECT_EQ(view().observer.angles.y, Viewer::DRAG_TURN * -5);
     EXPECT_EQ(view().observer.angles.x, Viewer::DRAG_TURN * -3);
-    send(vell::MSG_MOUSEMOVE, 300, 3);  // right of the window
+    send(vell::MSG_MOUSESTEP, 303, 0);  // past the window's right edge
     EXPECT_FALSE(pump());
     EXPECT_EQ(view().observer.angles.y, Viewer::DRAG_TURN * -5 + Viewer::DRAG_TURN * 303);
 
     // The focus goes elsewhere: the release will never come, so the drag ends.
     send(vell::MSG_KILLFOCUS);
-    send(vell::MSG_MOUSEMOVE, 0, 0);
+    send(vell::MSG_MOUSESTEP, -3, -1);
     const Pose before = poseOf(view().observer);
     EXPECT_FALSE(pump());
     EXPECT_FALSE(view().dragging);
@@ -340,7 +451,7 @@ TEST_F(ViewerKeys, ADragMayLeaveTheWindowAndEndsWithALostFocus) {
 
     // The second press of a double click drags as a press does.
     send(vell::MSG_LBUTTONDBLCLK, 0, 0);
-    send(vell::MSG_MOUSEMOVE, 0, 7);
+    send(vell::MSG_MOUSESTEP, 0, 7);
     EXPECT_FALSE(pump());
     EXPECT_TRUE(view().dragging);
     EXPECT_EQ(view().observer.angles.x, before.angles.x + Viewer::DRAG_TURN * 7);
@@ -350,14 +461,13 @@ TEST_F(ViewerKeys, KeysAndADragTurnTogether) {
     frameAt(0.1);
     platform.heldKey = vell::KEY_RIGHT;
     platform.heldState = 1;
-    send(vell::MSG_MOUSEMOVE, 10, 10);
     send(vell::MSG_LBUTTONDOWN, 10, 10);
-    send(vell::MSG_MOUSEMOVE, 14, 10);
+    send(vell::MSG_MOUSESTEP, 4, 0);
     EXPECT_FALSE(pump());
     frameAt(0.2);  // the right arrow adds its own turn to the drag's
     const double rate = Scene::makeObserver().rotationRate.y;
     EXPECT_EQ(view().observer.angles.y, Viewer::DRAG_TURN * 4 + rate);
-    send(vell::MSG_MOUSEMOVE, 12, 10);
+    send(vell::MSG_MOUSESTEP, -2, 0);
     EXPECT_FALSE(pump());
     EXPECT_EQ(view().observer.angles.y, Viewer::DRAG_TURN * 4 + rate + Viewer::DRAG_TURN * -2)
         << "the drag adds its step, it does not undo the key's turn";
