@@ -57,8 +57,8 @@ failures=0
 # The 64-bit program's lanes use 32- and 64-byte vectors, but Windows keeps the
 # stack only 16-byte aligned: an aligned vector move to or from a stack slot
 # would fault now and then. Debian's MinGW GCC spills with unaligned moves
-# (its fix for Debian bug 939559) and realigns over-aligned locals itself, so
-# none should appear (-Wa,-muse-unaligned-vector-move is then not needed).
+# (its fix for Debian bug 939559), and the build has the assembler make every
+# aligned vector move unaligned: none should be left.
 aligned=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn build-win-x86_64/kelvo/kelvo.exe |
   grep -E 'vmov(apd|aps|dqa(32|64)?)[[:space:]].*(%[yz]mm.*\(%r[sb]p\)|\(%r[sb]p\).*%[yz]mm)' || true)
 if [ -n "$aligned" ]; then
