@@ -1,51 +1,21 @@
 #include "velllib/platform_sdl.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "velllib/app.h"
-#include "velllib/text_ttf.h"
+#include "velllib/platform_sdl_backend.h"
+#include "velllib/platform_sdl_x11.h"
 
 namespace vell {
 
 namespace {
-
-#if defined(VELL_HAVE_X11) && defined(SDL_VIDEO_DRIVER_X11)
-#define VELL_X11_WINDOWS 1
-// X ids of windows that someone else destroyed (xdotool windowclose, a
-// crashed window manager). Until SDL lets go of them, drawing into them fails
-// with X errors; those are expected and must not end the program, which
-// Xlib's default error handler would do.
-// An error about one of the program's own windows is how a destruction is
-// usually learnt: the next frame's copy fails before the destroy event is read.
-std::vector<unsigned long> ownXWindows;
-std::vector<unsigned long> lostXWindows;
-XErrorHandler previousXErrorHandler = nullptr;
-
-bool listed(const std::vector<unsigned long>& ids, unsigned long id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
-int onXError(Display* display, XErrorEvent* error) {
-    const bool noSuchWindow = error->error_code == BadWindow || error->error_code == BadDrawable;
-    if (noSuchWindow && listed(lostXWindows, error->resourceid)) {
-        return 0;
-    }
-    if (noSuchWindow && listed(ownXWindows, error->resourceid)) {
-        lostXWindows.push_back(error->resourceid);
-        return 0;
-    }
-    return previousXErrorHandler != nullptr ? previousXErrorHandler(display, error) : 0;
-}
-#endif
 
 constexpr int DEFAULT_OUTER_WIDTH = 240;
 constexpr int DEFAULT_OUTER_HEIGHT = 200;
@@ -69,149 +39,9 @@ bool sameName(const char* a, const char* b) {
     return *a == *b;
 }
 
-// Keys other than letters and digits: virtual key code and the scancodes that
-// make it (either of the two for keys that exist twice).
-struct KeyScancodes {
-    int virtualKey;
-    SDL_Scancode first;
-    SDL_Scancode second;
-};
+}  // namespace
 
-constexpr KeyScancodes NAMED_KEYS[] = {
-    {KEY_BACK, SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_UNKNOWN},
-    {KEY_TAB, SDL_SCANCODE_TAB, SDL_SCANCODE_UNKNOWN},
-    {KEY_RETURN, SDL_SCANCODE_RETURN, SDL_SCANCODE_KP_ENTER},
-    {KEY_SHIFT, SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT},
-    {KEY_CONTROL, SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL},
-    {KEY_ALT, SDL_SCANCODE_LALT, SDL_SCANCODE_RALT},
-    {KEY_ESCAPE, SDL_SCANCODE_ESCAPE, SDL_SCANCODE_UNKNOWN},
-    {KEY_SPACE, SDL_SCANCODE_SPACE, SDL_SCANCODE_UNKNOWN},
-    {KEY_LEFT, SDL_SCANCODE_LEFT, SDL_SCANCODE_UNKNOWN},
-    {KEY_UP, SDL_SCANCODE_UP, SDL_SCANCODE_UNKNOWN},
-    {KEY_RIGHT, SDL_SCANCODE_RIGHT, SDL_SCANCODE_UNKNOWN},
-    {KEY_DOWN, SDL_SCANCODE_DOWN, SDL_SCANCODE_UNKNOWN},
-};
-
-// The scancode of a letter or digit key on a US layout.
-SDL_Scancode usScancode(int virtualKey) {
-    if (virtualKey >= 'A' && virtualKey <= 'Z') {
-        return static_cast<SDL_Scancode>(SDL_SCANCODE_A + (virtualKey - 'A'));
-    }
-    if (virtualKey == '0') {
-        return SDL_SCANCODE_0;
-    }
-    if (virtualKey >= '1' && virtualKey <= '9') {
-        return static_cast<SDL_Scancode>(SDL_SCANCODE_1 + (virtualKey - '1'));
-    }
-    return SDL_SCANCODE_UNKNOWN;
-}
-
-// Letters and digits follow the keyboard layout, as virtual keys do: on a
-// French layout 'A' is the key that types 'a'. Layouts without Latin letters
-// keep the US positions.
-int virtualKeyOf(const SDL_Keysym& key) {
-    if (key.sym >= SDLK_a && key.sym <= SDLK_z) {
-        return 'A' + (key.sym - SDLK_a);
-    }
-    if (key.sym >= SDLK_0 && key.sym <= SDLK_9) {
-        return '0' + (key.sym - SDLK_0);
-    }
-    if (key.scancode >= SDL_SCANCODE_A && key.scancode <= SDL_SCANCODE_Z) {
-        return 'A' + (key.scancode - SDL_SCANCODE_A);
-    }
-    if (key.scancode >= SDL_SCANCODE_1 && key.scancode <= SDL_SCANCODE_9) {
-        return '1' + (key.scancode - SDL_SCANCODE_1);
-    }
-    if (key.scancode == SDL_SCANCODE_0) {
-        return '0';
-    }
-    if (key.scancode >= SDL_SCANCODE_F1 && key.scancode <= SDL_SCANCODE_F12) {
-        return KEY_F1 + (key.scancode - SDL_SCANCODE_F1);
-    }
-    for (const KeyScancodes& named : NAMED_KEYS) {
-        if (key.scancode == named.first || key.scancode == named.second) {
-            return named.virtualKey;
-        }
-    }
-    return 0;
-}
-
-class SdlPlatform final : public Platform {
-public:
-    explicit SdlPlatform(const SdlPlatformOptions& options) : options_(options) {}
-    ~SdlPlatform() override;
-
-    bool start(std::string& error);
-
-    bool registerWindowClass(const char*) override { return true; }
-    WindowHandle createNativeWindow(const char* title, AppWindow* owner) override;
-    void destroyNativeWindow(WindowHandle window) override;
-    bool peekMessage(Message& message) override;
-    MessageResult dispatchMessage(const Message& message) override;
-    void waitForMessage(int milliseconds) override;
-    void postQuitMessage(int exitCode) override;
-    MessageResult defaultProcedure(WindowHandle, unsigned, MessageParam, MessageLong) override {
-        return 0;
-    }
-    BackBuffer makeBackBuffer(WindowHandle, int width, int height) override {
-        return makeMemoryBackBuffer(width, height);
-    }
-    void freeBackBuffer(WindowHandle, BitmapHandle bitmap) override {
-        freeMemoryBackBuffer(bitmap);
-    }
-    void copyToWindow(WindowHandle window, BitmapHandle bitmap, const std::uint32_t* pixels,
-                      int width, int height) override;
-    void drawText(WindowHandle, BitmapHandle, std::uint32_t* pixels, int width, int height,
-                  const char* text, int left, int top) override {
-        text_.draw(pixels, width, height, text, left, top);
-    }
-    int keyDown(int virtualKey) override;
-    bool setFullscreen(WindowHandle handle, bool on) override;
-    void captureMouse(WindowHandle handle, bool on) override;
-
-private:
-    struct Window {
-        SDL_Window* sdl = nullptr;
-        Uint32 id = 0;
-        // Hidden, minimised or unmapped: nobody can see it, so it has no back
-        // buffer and the frame loop idles.
-        bool unseen = false;          // as last posted
-        bool hiddenByEvents = false;  // hidden or minimised, as SDL reports it
-        bool hiddenByManager = false;  // unviewable or shaded, as X reports it
-        bool copyFailed = false;  // reported once, not at every frame
-        unsigned long xWindow = 0;  // the X id on X11, else 0
-        void* xDisplay = nullptr;
-        bool lost = false;          // destroyed by someone else; closing
-        // Waiting for the window manager's frame, to make the outer size the
-        // default, until the tick count fitUntil.
-        bool fitPending = false;
-        Uint32 fitUntil = 0;
-        // The client size before full screen, to go back to.
-        int windowedWidth = 0;
-        int windowedHeight = 0;
-    };
-
-    Window* find(WindowHandle handle) const;
-    Window* findById(Uint32 id) const;
-    void post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam);
-    void translate(const SDL_Event& event);
-    void fitOuterSize(Window& window);
-    void hide(Window* window);
-    void show(Window* window);
-    void updateSeen(Window* window);
-    void askWindowManager();
-    void translateWindowSystemEvent(const SDL_Event& event);
-    void lose(unsigned long xWindow);
-
-    SdlPlatformOptions options_;
-    bool videoStarted_ = false;
-    TextRenderer text_;
-    std::vector<Window*> windows_;
-    std::deque<Message> queue_;
-    bool quitPending_ = false;
-    int quitCode_ = 0;
-    Uint32 lastAsked_ = 0;
-};
+namespace sdl {
 
 SdlPlatform::~SdlPlatform() {
     for (Window* window : windows_) {
@@ -219,12 +49,7 @@ SdlPlatform::~SdlPlatform() {
         delete window;
     }
 #if VELL_X11_WINDOWS
-    if (previousXErrorHandler != nullptr) {
-        XSetErrorHandler(previousXErrorHandler);
-        previousXErrorHandler = nullptr;
-    }
-    ownXWindows.clear();
-    lostXWindows.clear();
+    x11::stopWatch();
 #endif
     if (videoStarted_) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -270,10 +95,7 @@ bool SdlPlatform::start(std::string& error) {
     const char* driver = SDL_GetCurrentVideoDriver();
 #if VELL_X11_WINDOWS
     if (driver != nullptr && sameName(driver, "x11")) {
-        previousXErrorHandler = XSetErrorHandler(onXError);
-        // The window system's own events, to learn of a window destroyed
-        // from outside.
-        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+        x11::startWatch();
     }
 #endif
     const bool offscreen =
@@ -347,13 +169,9 @@ WindowHandle SdlPlatform::createNativeWindow(const char* title, AppWindow* owner
     window->sdl = sdl;
     window->id = SDL_GetWindowID(sdl);
 #if VELL_X11_WINDOWS
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (SDL_GetWindowWMInfo(sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
-        window->xWindow = info.info.x11.window;
-        window->xDisplay = info.info.x11.display;
-        ownXWindows.push_back(window->xWindow);
-    }
+    const x11::WindowId xId = x11::watchWindow(sdl);
+    window->xWindow = xId.window;
+    window->xDisplay = xId.display;
 #endif
     windows_.push_back(window);
 
@@ -384,242 +202,19 @@ void SdlPlatform::destroyNativeWindow(WindowHandle handle) {
     std::erase(windows_, window);
 #if VELL_X11_WINDOWS
     if (window->lost) {
-        SDL_SysWMinfo info;
-        SDL_VERSION(&info.version);
-        const bool x11 =
-            SDL_GetWindowWMInfo(window->sdl, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11;
-        SDL_DestroyWindow(window->sdl);
-        // Collects the errors about the dead window while they are still
-        // expected.
-        if (x11) {
-            XSync(info.info.x11.display, False);
-        }
-        std::erase(ownXWindows, window->xWindow);
+        x11::destroyLostWindow(window->sdl, window->xWindow);
         delete window;
         return;
     }
-    std::erase(ownXWindows, window->xWindow);
+    x11::forgetWindow(window->xWindow);
 #endif
     SDL_DestroyWindow(window->sdl);
     delete window;
 }
 
-void SdlPlatform::hide(Window* window) {
-    window->hiddenByEvents = true;
-    updateSeen(window);
-}
-
-void SdlPlatform::show(Window* window) {
-    window->hiddenByEvents = false;
-    updateSeen(window);
-}
-
-void SdlPlatform::updateSeen(Window* window) {
-    const bool unseen = window->hiddenByEvents || window->hiddenByManager;
-    if (unseen == window->unseen) {
-        return;
-    }
-    window->unseen = unseen;
-    int width = 0;
-    int height = 0;
-    if (!unseen) {
-        SDL_GetWindowSize(window->sdl, &width, &height);
-    }
-    post(window, MSG_SIZE, 0, packPair(width, height));
-}
-
-// Some ways of hiding a window reach it by no event: jwm unmaps only the
-// frame around it for another workspace (the window stays mapped but is not
-// viewable), and openbox shades it behind its title bar. So the window
-// manager's view is read directly, a few times a second.
-void SdlPlatform::askWindowManager() {
-#if VELL_X11_WINDOWS
-    constexpr Uint32 ASK_INTERVAL_MS = 100;
-    const Uint32 now = SDL_GetTicks();
-    if (now - lastAsked_ < ASK_INTERVAL_MS) {
-        return;
-    }
-    lastAsked_ = now;
-    for (Window* window : windows_) {
-        if (window->xDisplay == nullptr || window->lost) {
-            continue;
-        }
-        auto* display = static_cast<Display*>(window->xDisplay);
-        XWindowAttributes attributes{};
-        bool hidden = XGetWindowAttributes(display, window->xWindow, &attributes) == 0 ||
-                      attributes.map_state != IsViewable;
-        const Atom netState = XInternAtom(display, "_NET_WM_STATE", False);
-        const Atom shaded = XInternAtom(display, "_NET_WM_STATE_SHADED", False);
-        const Atom minimised = XInternAtom(display, "_NET_WM_STATE_HIDDEN", False);
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (!hidden &&
-            XGetWindowProperty(display, window->xWindow, netState, 0, 64, False, XA_ATOM, &type,
-                               &format, &count, &after, &data) == Success &&
-            data != nullptr) {
-            if (type == XA_ATOM && format == 32) {
-                // Format 32 properties come back as longs.
-                const auto* atoms = reinterpret_cast<const unsigned long*>(data);
-                for (unsigned long i = 0; i < count; ++i) {
-                    hidden = hidden || atoms[i] == shaded || atoms[i] == minimised;
-                }
-            }
-            XFree(data);
-        }
-        if (hidden != window->hiddenByManager) {
-            window->hiddenByManager = hidden;
-            updateSeen(window);
-        }
-    }
-#endif
-}
-
-void SdlPlatform::lose(unsigned long xWindow) {
-    for (Window* window : windows_) {
-        if (window->xWindow != 0 && window->xWindow == xWindow && !window->lost) {
-            window->lost = true;
-#if VELL_X11_WINDOWS
-            if (!listed(lostXWindows, xWindow)) {
-                lostXWindows.push_back(xWindow);
-            }
-#endif
-            // Gone is closed: the program ends as if the user had closed it.
-            post(window, MSG_CLOSE, 0, 0);
-        }
-    }
-}
-
-void SdlPlatform::translateWindowSystemEvent(const SDL_Event& event) {
-#if VELL_X11_WINDOWS
-    const SDL_SysWMmsg* message = event.syswm.msg;
-    if (message != nullptr && message->subsystem == SDL_SYSWM_X11 &&
-        message->msg.x11.event.type == DestroyNotify) {
-        lose(message->msg.x11.event.xdestroywindow.window);
-    }
-#else
-    (void)event;
-#endif
-}
-
-void SdlPlatform::post(Window* window, unsigned message, MessageParam wParam, MessageLong lParam) {
-    queue_.push_back(Message{window, message, wParam, lParam});
-}
-
-void SdlPlatform::translate(const SDL_Event& event) {
-    switch (event.type) {
-        case SDL_QUIT:
-            // Every window closes as if by hand, so the program ends normally
-            // with exit code 0.
-            for (Window* window : windows_) {
-                post(window, MSG_CLOSE, 0, 0);
-            }
-            break;
-        case SDL_WINDOWEVENT: {
-            Window* window = findById(event.window.windowID);
-            if (window == nullptr) {
-                break;
-            }
-            // A window nobody can see is idle: minimised, hidden, on another
-            // workspace or shaded (the last two unmap it). Window managers
-            // send these in different orders (jwm minimises a maximised
-            // window with HIDDEN, MINIMIZED, then MAXIMIZED while it is still
-            // hidden), so only a sign of being seen wakes it.
-            switch (event.window.event) {
-                case SDL_WINDOWEVENT_SIZE_CHANGED:
-                    // While unseen the size is fetched when it is seen again.
-                    if (!window->unseen) {
-                        post(window, MSG_SIZE, 0,
-                             packPair(event.window.data1, event.window.data2));
-                    }
-                    break;
-                case SDL_WINDOWEVENT_HIDDEN:
-                case SDL_WINDOWEVENT_MINIMIZED:
-                    hide(window);
-                    break;
-                case SDL_WINDOWEVENT_SHOWN:
-                case SDL_WINDOWEVENT_RESTORED:
-                    show(window);
-                    break;
-                case SDL_WINDOWEVENT_EXPOSED:
-                    show(window);
-                    post(window, MSG_PAINT, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_CLOSE:
-                    post(window, MSG_CLOSE, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_GAINED:
-                    post(window, MSG_SETFOCUS, 0, 0);
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_LOST:
-                    post(window, MSG_KILLFOCUS, 0, 0);
-                    break;
-                default:
-                    break;
-            }
-            break;
-        }
-        case SDL_SYSWMEVENT:
-            translateWindowSystemEvent(event);
-            break;
-        case SDL_KEYDOWN:
-        case SDL_KEYUP: {
-            Window* window = findById(event.key.windowID);
-            const int virtualKey = virtualKeyOf(event.key.keysym);
-            if (window != nullptr && virtualKey != 0) {
-                post(window, event.type == SDL_KEYDOWN ? MSG_KEYDOWN : MSG_KEYUP,
-                     static_cast<MessageParam>(virtualKey), 0);
-            }
-            break;
-        }
-        case SDL_MOUSEMOTION: {
-            Window* window = findById(event.motion.windowID);
-            if (window != nullptr) {
-                post(window, MSG_MOUSEMOVE, 0, packPair(event.motion.x, event.motion.y));
-            }
-            break;
-        }
-        case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP: {
-            Window* window = findById(event.button.windowID);
-            unsigned down = 0;
-            switch (event.button.button) {
-                case SDL_BUTTON_LEFT:
-                    down = MSG_LBUTTONDOWN;
-                    break;
-                case SDL_BUTTON_RIGHT:
-                    down = MSG_RBUTTONDOWN;
-                    break;
-                case SDL_BUTTON_MIDDLE:
-                    down = MSG_MBUTTONDOWN;
-                    break;
-                default:
-                    break;
-            }
-            if (window == nullptr || down == 0) {
-                break;
-            }
-            const MessageLong position = packPair(event.button.x, event.button.y);
-            if (event.type == SDL_MOUSEBUTTONUP) {
-                post(window, down + 1, 0, position);
-            } else if (event.button.clicks >= 2 && event.button.clicks % 2 == 0) {
-                // As on Win32 a third click is a plain press again.
-                post(window, down + 2, 0, position);
-            } else {
-                post(window, down, 0, position);
-            }
-            break;
-        }
-        default:
-            break;
-    }
-}
-
 bool SdlPlatform::peekMessage(Message& message) {
 #if VELL_X11_WINDOWS
-    for (unsigned long xWindow : std::vector<unsigned long>(lostXWindows)) {
+    for (unsigned long xWindow : x11::lostWindows()) {
         lose(xWindow);
     }
 #endif
@@ -703,33 +298,6 @@ void SdlPlatform::copyToWindow(WindowHandle handle, BitmapHandle, const std::uin
     }
 }
 
-int SdlPlatform::keyDown(int virtualKey) {
-    const Uint8* state = SDL_GetKeyboardState(nullptr);
-    if (state == nullptr) {
-        return 0;
-    }
-    SDL_Scancode scancode = usScancode(virtualKey);
-    if (scancode != SDL_SCANCODE_UNKNOWN) {
-        const SDL_Keycode key = virtualKey >= 'A' && virtualKey <= 'Z'
-                                    ? static_cast<SDL_Keycode>(virtualKey - 'A' + 'a')
-                                    : static_cast<SDL_Keycode>(virtualKey);
-        const SDL_Scancode mapped = SDL_GetScancodeFromKey(key);
-        return state[mapped != SDL_SCANCODE_UNKNOWN ? mapped : scancode] != 0 ? 1 : 0;
-    }
-    if (virtualKey >= KEY_F1 && virtualKey < KEY_F1 + 12) {
-        return state[SDL_SCANCODE_F1 + (virtualKey - KEY_F1)] != 0 ? 1 : 0;
-    }
-    for (const KeyScancodes& named : NAMED_KEYS) {
-        if (named.virtualKey == virtualKey) {
-            return state[named.first] != 0 ||
-                           (named.second != SDL_SCANCODE_UNKNOWN && state[named.second] != 0)
-                       ? 1
-                       : 0;
-        }
-    }
-    return 0;
-}
-
 bool SdlPlatform::setFullscreen(WindowHandle handle, bool on) {
     Window* window = find(handle);
     if (window == nullptr || window->lost) {
@@ -763,7 +331,7 @@ void SdlPlatform::captureMouse(WindowHandle handle, bool on) {
     }
 }
 
-}  // namespace
+}  // namespace sdl
 
 std::unique_ptr<Platform> openSdlPlatform(const SdlPlatformOptions& options, std::string& error) {
     const bool sizeAsked = options.clientWidth != 0 || options.clientHeight != 0;
@@ -773,7 +341,7 @@ std::unique_ptr<Platform> openSdlPlatform(const SdlPlatformOptions& options, std
             return nullptr;
         }
     }
-    auto platform = std::make_unique<SdlPlatform>(options);
+    auto platform = std::make_unique<sdl::SdlPlatform>(options);
     if (!platform->start(error)) {
         return nullptr;
     }

@@ -1,30 +1,26 @@
 #include "kelvo/fast/PacketWalk.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "kelvo/world/World.h"
 
-// Compiled once per instruction set; the source re-includes itself.
+// The packet walk: the nearest-hit queries of rays in lanes. Compiled once
+// per instruction set; the source re-includes itself. The rays' making and
+// locating are in PacketRays.cpp, the choice of instruction set in
+// PacketDispatch.cpp.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "kelvo/fast/PacketWalk.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include "kelvo/fast/PacketLanes-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace kelvo {
 namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
-
-using D = hn::CappedTag<double, PacketWalk::MAX_WIDTH>;
-using DU = hn::RebindToUnsigned<D>;
-
-int Width() { return static_cast<int>(hn::Lanes(D())); }
-
-const char* InstructionSet() { return hwy::TargetName(HWY_TARGET); }
 
 // One packet of at most K * Lanes(D) rays, K vectors per quantity. Lanes are
 // grouped by the leaf they stand in; a group is examined with broadcast leaf
@@ -295,6 +291,8 @@ public:
             hn::Store(leafV[k], d, leafOf + k * n);
             hn::Store(face[k], d, faceOf + k * n);
         }
+        // A vector's mask bits are all in the first byte StoreMaskBits writes.
+        static_assert(hn::MaxLanes(D()) <= 8, "slowBytes[0] holds every lane's bit");
         for (int k = 0; k < K; ++k) {
             if (hn::AllFalse(d, slow[k])) {
                 continue;
@@ -452,137 +450,6 @@ private:
     M missed_[K];
 };
 
-// Camera::rayThrough per lane: the same products and sums in the same order
-// (the third axis times zero included, which keeps its NaN and signed-zero
-// behaviour), one square root and one division per ray.
-void RaysThrough(const Camera& camera, const double* u, const double* v, int count,
-                 double* const origin[3], double* const direction[3]) {
-    const D d;
-    const int n = static_cast<int>(hn::Lanes(d));
-    const auto zero = hn::Zero(d);
-    HWY_ALIGN double uLane[PacketWalk::MAX_WIDTH], vLane[PacketWalk::MAX_WIDTH];
-    HWY_ALIGN double part[PacketWalk::MAX_WIDTH];
-    for (int first = 0; first < count; first += n) {
-        const int m = count - first < n ? count - first : n;
-        hn::Vec<D> uu, vv;
-        if (m == n) {
-            uu = hn::LoadU(d, u + first);
-            vv = hn::LoadU(d, v + first);
-        } else {
-            for (int i = 0; i < n; ++i) {
-                uLane[i] = u[first + (i < m ? i : 0)];
-                vLane[i] = v[first + (i < m ? i : 0)];
-            }
-            uu = hn::Load(d, uLane);
-            vv = hn::Load(d, vLane);
-        }
-        hn::Vec<D> qc[3], dc[3];
-        for (int c = 0; c < 3; ++c) {
-            const auto across =
-                hn::Add(hn::Add(hn::Mul(hn::Set(d, camera.screenAxes[c][0]), uu),
-                                hn::Mul(hn::Set(d, camera.screenAxes[c][1]), vv)),
-                        hn::Mul(hn::Set(d, camera.screenAxes[c][2]), zero));
-            qc[c] = hn::Add(hn::Set(d, camera.screenOrigin[c]), across);
-            dc[c] = hn::Sub(qc[c], hn::Set(d, camera.position[c]));
-        }
-        const auto length = hn::Sqrt(
-            hn::Add(hn::Add(hn::Mul(dc[0], dc[0]), hn::Mul(dc[1], dc[1])), hn::Mul(dc[2], dc[2])));
-        const auto scale = hn::Div(hn::Set(d, 1.0), length);
-        for (int c = 0; c < 3; ++c) {
-            const auto dir = hn::Mul(dc[c], scale);
-            if (m == n) {
-                hn::StoreU(qc[c], d, origin[c] + first);
-                hn::StoreU(dir, d, direction[c] + first);
-            } else {
-                hn::Store(qc[c], d, part);
-                std::copy(part, part + m, origin[c] + first);
-                hn::Store(dir, d, part);
-                std::copy(part, part + m, direction[c] + first);
-            }
-        }
-    }
-}
-
-void JitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2],
-                    const std::uint32_t* const increment[2], int x0, int y, int count,
-                    float scale, double pixelWidth, double pixelHeight, double* u, double* v) {
-    const D d;
-    const hn::Rebind<std::uint32_t, D> du;
-    const hn::Rebind<std::int32_t, D> di;
-    const hn::Rebind<float, D> df;
-    const int n = static_cast<int>(hn::Lanes(d));
-    const auto from = hn::Set(du, start);
-    const auto bits = hn::Set(du, 0x7fffu);
-    const auto scaleV = hn::Set(df, scale);
-    const auto row = hn::ConvertTo(df, hn::Set(di, y));
-    // Made once: Iota builds its lanes in memory, which a load right after
-    // cannot take from the stores in flight.
-    const auto lane = hn::Iota(di, 0);
-    for (int i = 0; i < count; i += n) {
-        const auto column = hn::ConvertTo(df, hn::Add(lane, hn::Set(di, x0 + i)));
-        const auto s1 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[0] + i), from),
-                                hn::LoadU(du, increment[0] + i));
-        const auto s2 = hn::Add(hn::Mul(hn::LoadU(du, multiplier[1] + i), from),
-                                hn::LoadU(du, increment[1] + i));
-        const auto r1 = hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRight<16>(s1), bits)));
-        const auto r2 = hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRight<16>(s2), bits)));
-        hn::StoreU(hn::Mul(hn::PromoteTo(d, hn::Add(column, hn::Mul(r1, scaleV))),
-                           hn::Set(d, pixelWidth)),
-                   d, u + i);
-        hn::StoreU(hn::Mul(hn::PromoteTo(d, hn::Add(row, hn::Mul(r2, scaleV))),
-                           hn::Set(d, pixelHeight)),
-                   d, v + i);
-    }
-}
-
-void LocateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
-               int* leaves) {
-    const D d;
-    const int n = static_cast<int>(hn::Lanes(d));
-    int i = 0;
-    if (guess >= 0) {
-        // Whole packets against the guess at once; a lane that fails takes
-        // the scalar test from the leaf before it.
-        for (; i + n <= count; i += n) {
-            const double* b = walk.leaf(guess).bound;
-            const auto p0 = hn::LoadU(d, point[0] + i);
-            const auto p1 = hn::LoadU(d, point[1] + i);
-            const auto p2 = hn::LoadU(d, point[2] + i);
-            auto inside = hn::Lt(hn::Set(d, b[0]), p0);
-            inside = hn::And(inside, hn::Lt(hn::Set(d, b[1]), p1));
-            inside = hn::And(inside, hn::Lt(hn::Set(d, b[2]), p2));
-            inside = hn::And(inside, hn::Le(p0, hn::Set(d, b[3])));
-            inside = hn::And(inside, hn::Le(p1, hn::Set(d, b[4])));
-            inside = hn::And(inside, hn::Le(p2, hn::Set(d, b[5])));
-            if (hn::AllTrue(d, inside)) {
-                for (int j = 0; j < n; ++j) {
-                    leaves[i + j] = guess;
-                }
-                continue;
-            }
-            // The lanes that passed stand in the leaf tested, whatever the
-            // failing ones find.
-            const int tested = guess;
-            uint8_t bits[8] = {};
-            hn::StoreMaskBits(d, inside, bits);
-            for (int j = 0; j < n; ++j) {
-                if ((bits[0] >> j & 1) != 0) {
-                    leaves[i + j] = tested;
-                    continue;
-                }
-                guess = walk.locateNear(guess, {point[0][i + j], point[1][i + j], point[2][i + j]});
-                leaves[i + j] = guess;
-            }
-            guess = leaves[i + n - 1];
-        }
-    }
-    for (; i < count; ++i) {
-        const Vec3 p{point[0][i], point[1][i], point[2][i]};
-        guess = guess >= 0 ? walk.locateNear(guess, p) : walk.locate(p);
-        leaves[i] = guess;
-    }
-}
-
 // Two vectors a packet: each step is a long chain of dependent work (the
 // leaf, the exit division, the prediction), and the two vectors' halves of it
 // overlap. Two packets of one vector stepped in turn overlap less, and more
@@ -636,11 +503,6 @@ HWY_AFTER_NAMESPACE();
 namespace kelvo {
 HWY_EXPORT(NearestHits);
 HWY_EXPORT(NearestHitsInRows);
-HWY_EXPORT(RaysThrough);
-HWY_EXPORT(LocateAll);
-HWY_EXPORT(JitteredPoints);
-HWY_EXPORT(Width);
-HWY_EXPORT(InstructionSet);
 
 namespace PacketWalk {
 
@@ -652,79 +514,6 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
                        int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
     HWY_DYNAMIC_DISPATCH(NearestHitsInRows)(walk, rays, startLeaves, count, hits, predictions);
-}
-
-void raysThrough(const Camera& camera, const double* u, const double* v, int count,
-                 double* const origin[3], double* const direction[3]) {
-    HWY_DYNAMIC_DISPATCH(RaysThrough)(camera, u, v, count, origin, direction);
-}
-
-void jitteredPoints(std::uint32_t start, const std::uint32_t* const multiplier[2],
-                    const std::uint32_t* const increment[2], int x0, int y, int count,
-                    float scale, double pixelWidth, double pixelHeight, double* u, double* v) {
-    HWY_DYNAMIC_DISPATCH(JitteredPoints)(start, multiplier, increment, x0, y, count, scale,
-                                         pixelWidth, pixelHeight, u, v);
-}
-
-void locateAll(const FastWalk& walk, const double* const point[3], int count, int& guess,
-               int* leaves) {
-    HWY_DYNAMIC_DISPATCH(LocateAll)(walk, point, count, guess, leaves);
-}
-
-void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
-    std::vector<double> lanes(static_cast<std::size_t>(count) * 6);
-    RayLanes split{};
-    for (int c = 0; c < 3; ++c) {
-        double* origin = lanes.data() + static_cast<std::ptrdiff_t>(c) * count;
-        double* direction = lanes.data() + static_cast<std::ptrdiff_t>(3 + c) * count;
-        for (int i = 0; i < count; ++i) {
-            origin[i] = rays[i].origin[c];
-            direction[i] = rays[i].direction[c];
-        }
-        split.origin[c] = origin;
-        split.direction[c] = direction;
-    }
-    nearestHits(walk, split, startLeaves, count, hits, predictions);
-}
-
-void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {
-    std::vector<double> lanes(static_cast<std::size_t>(count) * 6);
-    double* origin[3];
-    double* direction[3];
-    for (int c = 0; c < 3; ++c) {
-        origin[c] = lanes.data() + static_cast<std::ptrdiff_t>(c) * count;
-        direction[c] = lanes.data() + static_cast<std::ptrdiff_t>(3 + c) * count;
-    }
-    raysThrough(camera, u, v, count, origin, direction);
-    for (int i = 0; i < count; ++i) {
-        out[i] = {{origin[0][i], origin[1][i], origin[2][i]},
-                  {direction[0][i], direction[1][i], direction[2][i]}};
-    }
-}
-
-int width() { return HWY_DYNAMIC_DISPATCH(Width)(); }
-
-const char* instructionSet() { return HWY_DYNAMIC_DISPATCH(InstructionSet)(); }
-
-namespace {
-// Taken before any test narrows the supported sets.
-const std::vector<std::int64_t>& runnableSets() {
-    static const std::vector<std::int64_t> sets = hwy::SupportedAndGeneratedTargets();
-    return sets;
-}
-}  // namespace
-
-int compiledSets() { return static_cast<int>(runnableSets().size()); }
-
-void useOnly(int index) {
-    hwy::SetSupportedTargetsForTest(runnableSets().at(static_cast<std::size_t>(index)));
-    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
-}
-
-void useAll() {
-    hwy::SetSupportedTargetsForTest(0);
-    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 }  // namespace PacketWalk
