@@ -27,6 +27,7 @@ void FastTracer::prepare(Scratch& scratch) const {
     ScratchData& data = *scratch.data_;
     if (walk_.usable()) {
         FastTracing::predictionsOf(walk_, data);
+        FastTracing::mailboxOf(walk_, data);
     }
     // A chunk's primaries, then per wave its mirrored rays and a shadow ray
     // per light for each.
