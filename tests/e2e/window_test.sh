@@ -227,7 +227,10 @@ else
   awk -v y="$yaw" 'BEGIN { exit !(y >= 1.5 && y <= 3.5) }' ||
     fail "holding Right for 1 s turned the view by $yaw rad, wanted 1.5 to 3.5"
   echo "measured: holding Right for 1 s turned by $yaw rad"
-  xdotool key --window "$wid" Escape
+  # Esc as a real key, as the other blocks end: an Esc sent to the window
+  # alone was seen to close the next kelvo started under this server too.
+  timeout 10 xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool key Escape
   finish "Esc after turning"
 fi
 
