@@ -41,6 +41,23 @@ void* operator new(std::size_t bytes) {
 #endif
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+// Every unaligned form is replaced, so that no memory from a sanitizer's own
+// allocation functions reaches free here, nor ours its deallocation.
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(bytes);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t bytes) { return ::operator new(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t& tag) noexcept {
+    return ::operator new(bytes, tag);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace kelvo {
 namespace {
