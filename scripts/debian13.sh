@@ -9,6 +9,7 @@
 #                                   reuse (or create and keep) the root in DIR
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$repo/scripts/apt-update.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "debian13.sh: needs root (bootstrapping and entering a root file system)" >&2
@@ -16,7 +17,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 if ! command -v mmdebstrap >/dev/null 2>&1; then
   echo "debian13.sh: installing mmdebstrap"
-  DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  apt_update env DEBIAN_FRONTEND=noninteractive apt-get
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     mmdebstrap debian-archive-keyring
 fi
@@ -50,9 +51,21 @@ fi
 start=$(date +%s)
 if [ ! -x "$root/usr/bin/apt-get" ]; then
   echo "debian13.sh: bootstrapping Debian 13 from $mirror into $root"
-  # mmdebstrap refuses a non-empty target; mktemp's folder is empty.
-  mmdebstrap --quiet --variant=apt --include=ca-certificates "${aptopts[@]}" \
-    trixie "$root" "deb $mirror trixie main" "deb $mirror trixie-updates main"
+  # mmdebstrap refuses a non-empty target, so a failed try (a mirror in
+  # mid-sync) is cleared away before the next.
+  for attempt in 1 2 3; do
+    if mmdebstrap --quiet --variant=apt --include=ca-certificates "${aptopts[@]}" \
+         trixie "$root" "deb $mirror trixie main" "deb $mirror trixie-updates main"; then
+      break
+    fi
+    if [ "$attempt" -eq 3 ]; then
+      echo "debian13.sh: bootstrapping failed $attempt times" >&2
+      exit 1
+    fi
+    echo "debian13.sh: bootstrapping failed; trying again in $((attempt * 20)) s" >&2
+    find "$root" -mindepth 1 -maxdepth 1 -exec rm -rf --one-file-system {} +
+    sleep $((attempt * 20))
+  done
 fi
 cp -L /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 

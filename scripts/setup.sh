@@ -6,6 +6,7 @@
 # sudo when not run as root.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/apt-update.sh"
 
 packages=(
   g++ cmake make
@@ -110,20 +111,7 @@ if [ "${#missing[@]}" -gt 0 ] || [ -z "$source_index" ]; then
   fi
   # Through env: sudo drops DEBIAN_FRONTEND from the environment.
   apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get)
-  # A mirror in mid-sync serves an index of the wrong size for a while
-  # ("File has unexpected size"); apt-get update then fails for that index
-  # alone. Try a few times, then go on with the indexes that did arrive.
-  for attempt in 1 2 3 4; do
-    if "${apt[@]}" update -qq; then
-      break
-    fi
-    if [ "$attempt" -eq 4 ]; then
-      echo "kelvo setup: apt-get update failed $attempt times; going on with the package lists it has" >&2
-    else
-      echo "kelvo setup: apt-get update failed (a mirror in mid-sync?); trying again in $((attempt * 10)) s" >&2
-      sleep $((attempt * 10))
-    fi
-  done
+  apt_update "${apt[@]}"
   if [ "${#missing[@]}" -eq 0 ]; then
     :
   elif ! "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"; then
