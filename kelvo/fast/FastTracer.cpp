@@ -56,6 +56,9 @@ FastTracer::FastTracer(const World& world)
     for (const vell::ListNode* n = world.lights; n != nullptr; n = n->next) {
         const PointLight& light = *static_cast<const PointLight*>(n->item);
         lights_.push_back({light.position, light.colour});
+        if (walk_.usable()) {
+            blockers_.emplace_back(walk_, light.position);
+        }
     }
     if (!walk_.usable() && world.tree.root != nullptr) {
         // Depth first, low child first: the flattened tree's order.
@@ -222,12 +225,16 @@ double FastTracer::shadeHit(const Ray& ray, const FastWalk::Hit& hit, vell::Colo
     }
     // A light reaches p unless p faces away from it or a shadow ray finds an
     // obstacle between them.
-    const auto reaches = [&](std::size_t, const Vec3& l) {
+    const auto reaches = [&](std::size_t j, const Vec3& l) {
         if (l.dot(n) <= 0.0) {
             return false;
         }
         if (counts != nullptr) {
             ++counts->shadow;
+        }
+        const LightBlockers::Answer answer = blockers_[j].blocked(p, l);
+        if (answer != LightBlockers::ASK_THE_WALK) {
+            return answer == LightBlockers::REACHES;
         }
         const FastWalk::Hit blocker =
             nearestHitOf(walk_, {p, l}, walk_.locateNear(hit.leaf, p), scratch);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kelvo/fast/FastWalk.h"
+#include "kelvo/fast/LightBlockers.h"
 #include "kelvo/scene/RayCounts.h"
 #include "kelvo/view/Observer.h"
 #include "velllib/colour.h"
@@ -117,6 +118,9 @@ private:
     // (filled only when the flattened walk is not usable).
     std::unordered_map<const STNode*, int> literalLeafIndex_;
     std::vector<FastTracing::Light> lights_;
+    // Per light, what answers its shadow rays without a walk (filled only
+    // when the flattened walk is usable).
+    std::vector<LightBlockers> blockers_;
     float transmission_;
 };
 

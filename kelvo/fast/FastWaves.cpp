@@ -137,7 +137,9 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
         rays.reserve(size * (1 + lights_.size()));
         scratch.shadowTargets.resize(size * lights_.size());
         std::size_t mirrored = 0;
+        // Shadow rays walked, and those answered without a walk.
         std::size_t shadows = 0;
+        std::size_t answered = 0;
         for (std::size_t i = 0; i < size; ++i) {
             const FastWalk::Hit& hit = hits[i];
             PathEntry& e = wave[i];
@@ -170,11 +172,18 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
                 ++mirrored;
             }
             if (s.isLitByLights()) {
-                for (const FastTracing::Light& light : lights_) {
+                for (std::size_t j = 0; j < lights_.size(); ++j) {
                     // Not normalised: u = 1.0 is the light itself.
-                    const Vec3 l = light.position - p;
+                    const Vec3 l = lights_[j].position - p;
                     if (l.dot(n) <= 0.0) {
                         state.push_back(LIGHT_AWAY);
+                        continue;
+                    }
+                    const LightBlockers::Answer answer = blockers_[j].blocked(p, l);
+                    if (answer != LightBlockers::ASK_THE_WALK) {
+                        ++answered;
+                        state.push_back(answer == LightBlockers::BLOCKED ? LIGHT_BLOCKED
+                                                                         : LIGHT_REACHES);
                         continue;
                     }
                     scratch.shadowTargets[shadows] = static_cast<int>(state.size());
@@ -186,6 +195,10 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
         }
         last = g;
         rays.move(shadowBase, mirrored, shadows);
+        if (counts != nullptr) {
+            counts->reflected += mirrored;
+            counts->shadow += shadows + answered;
+        }
         const std::size_t batch = mirrored + shadows;
         if (batch == 0) {
             break;
@@ -199,10 +212,6 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
             const bool blocked = hit.obstacle >= 0 && hit.t > 0.0 && hit.t < 1.0;
             state[static_cast<std::size_t>(scratch.shadowTargets[j])] =
                 blocked ? LIGHT_BLOCKED : LIGHT_REACHES;
-        }
-        if (counts != nullptr) {
-            counts->reflected += mirrored;
-            counts->shadow += shadows;
         }
         size = mirrored;
     }
