@@ -154,7 +154,9 @@ int LightBlockers::cellOf(const Vec3& w) const {
 
 int LightBlockers::candidates(const Vec3& p) const {
     const int cell = cellOf(p - light_);
-    return cell < 0 ? -1 : first_[static_cast<std::size_t>(cell) + 1] - first_[static_cast<std::size_t>(cell)];
+    return cell < 0 ? -1
+                    : first_[static_cast<std::size_t>(cell) + 1] -
+                          first_[static_cast<std::size_t>(cell)];
 }
 
 LightBlockers::Answer LightBlockers::blocked(const Vec3& p, const Vec3& l) const {

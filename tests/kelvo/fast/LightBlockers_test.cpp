@@ -27,8 +27,7 @@ bool literalBlocked(const World& world, const Vec3& p, const Vec3& l) {
 // from points between them and from points on the tree's split planes, to
 // each light: answered as the literal query answers them. Returns the number
 // of queries the blockers answered.
-int expectLiteralAnswers(const World& world, const std::vector<Vec3>& lights,
-                         std::uint32_t seed) {
+int expectLiteralAnswers(const World& world, const std::vector<Vec3>& lights, std::uint32_t seed) {
     const FastWalk walk(world);
     EXPECT_TRUE(walk.usable());
     std::mt19937 random(seed);
@@ -103,14 +102,14 @@ TEST(LightBlockers, AnswerEveryShadowQueryAsTheLiteralWalkDoes) {
         const ObstacleSphere& root = *scene.spheres.front();
         const Vec3 top = root.centre + Vec3{0.0, root.radius, 0.0};
         const STNode* split = scene.world.tree.root;
-        const double plane = split->isLeaf() ? 0.0 : testing::regionOf(split->children[1]).min(split->axis);
+        const double plane =
+            split->isLeaf() ? 0.0 : testing::regionOf(split->children[1]).min(split->axis);
         Vec3 onPlane = root.centre + Vec3{root.radius * 1.5, root.radius * 0.3, root.radius * 0.2};
         if (!split->isLeaf()) {
             (split->axis == 0 ? onPlane.x : split->axis == 1 ? onPlane.y : onPlane.z) = plane;
         }
-        const std::vector<Vec3> lights = {scene.light.position,
-                                          root.centre + Vec3{0.2, 1.1, 0.3} * root.radius, top,
-                                          onPlane};
+        const std::vector<Vec3> lights = {
+            scene.light.position, root.centre + Vec3{0.2, 1.1, 0.3} * root.radius, top, onPlane};
         EXPECT_GT(expectLiteralAnswers(scene.world, lights, 7u + levels), 1000);
     }
 
