@@ -95,8 +95,9 @@ struct alignas(64) ScratchData {
     // Where the rays and hits of the primaries that hit are gathered.
     RayBatch gathered;
     std::vector<FastWalk::Hit> gatheredHits;
-    // The packed colour of a ray that hits nothing, by the leaves it
-    // crossed, for the rounding mode glowRounding (-1: not made yet).
+    // The colour of a ray that hits nothing, by the leaves it crossed, and
+    // packed, for the rounding mode glowRounding (-1: not made yet).
+    vell::Colour glowColours[GLOW_PIXELS];
     std::uint32_t glowPixels[GLOW_PIXELS];
     // The packed colours of a chunk.
     std::uint32_t pixels[ROWS * CHUNK];

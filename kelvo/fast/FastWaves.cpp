@@ -32,22 +32,21 @@ using FastTracing::walkAll;
 
 namespace {
 
-// The packed colours of misses by leaves crossed, made for the current
-// rounding mode.
-const std::uint32_t* glowTable(ScratchData& scratch, double stepGlow) {
-    // Packing rounds in the current mode, which the caller may have changed
-    // since the table was made.
+// The colours of misses by leaves crossed, and their packed colours, made for
+// the current rounding mode.
+void makeGlowTables(ScratchData& scratch, double stepGlow) {
+    // The glow's sums and packing round in the current mode, which the caller
+    // may have changed since the tables were made.
     const int rounding = std::fegetround();
     if (scratch.glowRounding != rounding || scratch.glowStep != stepGlow) {
         for (int leaves = 0; leaves < GLOW_PIXELS; ++leaves) {
-            vell::Colour colour;
+            vell::Colour& colour = scratch.glowColours[leaves];
             glowOnly(leaves * stepGlow, colour);
             scratch.glowPixels[leaves] = packChannels(colour);
         }
         scratch.glowRounding = rounding;
         scratch.glowStep = stepGlow;
     }
-    return scratch.glowPixels;
 }
 
 }  // namespace
@@ -69,7 +68,7 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
     // column, each column top to bottom, so that neighbours in the batch are
     // neighbours in the picture.
     scratch.hitPixels.clear();
-    const std::uint32_t* glowPixels = glowTable(scratch, world_.stepGlow);
+    makeGlowTables(scratch, world_.stepGlow);
     const int columns = count / rows;
     for (int x = 0; x < columns; ++x) {
         for (int row = 0; row < rows; ++row) {
@@ -77,14 +76,20 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
             const FastWalk::Hit& hit = hits[static_cast<std::size_t>(i)];
             if (hit.obstacle >= 0) {
                 scratch.hitPixels.push_back(i);
-            } else if (pixels == nullptr) {
-                glowOnly(hit.leaves * STEP_GLOW, colours[i]);
             } else if (static_cast<unsigned>(hit.leaves) < static_cast<unsigned>(GLOW_PIXELS)) {
-                pixels[i] = glowPixels[hit.leaves];
+                if (pixels != nullptr) {
+                    pixels[i] = scratch.glowPixels[hit.leaves];
+                } else {
+                    colours[i] = scratch.glowColours[hit.leaves];
+                }
             } else {
                 vell::Colour colour;
                 glowOnly(hit.leaves * world_.stepGlow, colour);
-                pixels[i] = packChannels(colour);
+                if (pixels != nullptr) {
+                    pixels[i] = packChannels(colour);
+                } else {
+                    colours[i] = colour;
+                }
             }
         }
     }

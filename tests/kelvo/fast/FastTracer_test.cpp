@@ -117,6 +117,13 @@ TEST(FastTracer, PicturesWithAnotherGlowOrNoneAreByteIdenticalToTheLiteralLoop) 
                                      96, 0, 72, singleState, scratch, nullptr);
             EXPECT_EQ(fast, literal) << levels << " levels, glow " << glow;
             EXPECT_EQ(single, literal) << levels << " levels, glow " << glow;
+            // The colours before packing, which refinement sums, likewise.
+            std::vector<vell::Colour> literalColours(96 * 72), fastColours(96 * 72);
+            literalState = fastState = 0xffffffffu;
+            view.traceColours(literalColours.data(), 96, 0, 72, literalState);
+            tracer.traceColours(view.observer, view.pixelWidth, view.pixelHeight,
+                                fastColours.data(), 96, 0, 72, fastState, scratch, nullptr);
+            EXPECT_EQ(fastColours, literalColours) << levels << " levels, glow " << glow;
             if (glow == STEP_GLOW) {
                 designed = literal;
             } else {
