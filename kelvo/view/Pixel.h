@@ -22,14 +22,22 @@ std::uint32_t packColour(const vell::Colour& colour);
 // second operand when either is NaN), then rounded in the current mode, as
 // nearbyint rounds. Within (0, 255) the clamps change nothing; at 255 and
 // beyond every rounding mode gives 255 or more, and 255 converts to 255.
-inline std::uint32_t packColourQuick(float r, float g, float b) {
 #if defined(__SSE2__)
-    const __m128 scaled = _mm_mul_ps(_mm_set_ps(0.0f, r, g, b), _mm_set1_ps(255.0f));
+// The packing of packColourQuick below, of a colour already in lanes: b, g,
+// r from the lowest lane up.
+inline std::uint32_t packColourLanes(__m128 colour) {
+    const __m128 scaled = _mm_mul_ps(colour, _mm_set1_ps(255.0f));
     const __m128 held = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), _mm_set1_ps(255.0f));
     const __m128i channels = _mm_cvtps_epi32(held);
     // Each channel fits a byte: b, g, r into the low three bytes.
     const __m128i words = _mm_packs_epi32(channels, channels);
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+#endif
+
+inline std::uint32_t packColourQuick(float r, float g, float b) {
+#if defined(__SSE2__)
+    return packColourLanes(_mm_set_ps(0.0f, r, g, b));
 #else
     return packColour({r, g, b});
 #endif
