@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kelvo/fast/FastWalk.h"
+#include "kelvo/fast/LightBlockers.h"
 #include "kelvo/fast/PacketWalk.h"
 #include "kelvo/scene/Ray.h"
 #include "kelvo/scene/Vec3.h"
@@ -76,6 +77,42 @@ struct RayBatch {
     }
 };
 
+// One light's shadow queries of a wave: from each point p, l the vector to
+// the light; the light state each answers and the leaf p stands in.
+struct ShadowQueries {
+    std::vector<double> point[3];
+    std::vector<double> towards[3];
+    std::vector<int> target;
+    std::vector<int> start;
+    std::vector<LightBlockers::Answer> answers;
+    std::size_t count = 0;
+
+    // No queries, and room for n.
+    void clear(std::size_t n) {
+        count = 0;
+        if (target.size() < n) {
+            for (int c = 0; c < 3; ++c) {
+                point[c].resize(n);
+                towards[c].resize(n);
+            }
+            target.resize(n);
+            start.resize(n);
+            answers.resize(n);
+        }
+    }
+    void add(const Vec3& p, const Vec3& l, int state, int leaf) {
+        point[0][count] = p.x;
+        point[1][count] = p.y;
+        point[2][count] = p.z;
+        towards[0][count] = l.x;
+        towards[1][count] = l.y;
+        towards[2][count] = l.z;
+        target[count] = state;
+        start[count] = leaf;
+        ++count;
+    }
+};
+
 // What one thread keeps across rows and frames: the next-leaf predictions and
 // the room its chunks are traced in. Its contents never change a result, only
 // how fast it comes. A cache line of its own, as each worker's is written
@@ -108,6 +145,8 @@ struct alignas(64) ScratchData {
     std::vector<std::vector<signed char>> lightStates;
     // The light state each shadow ray of a wave answers.
     std::vector<int> shadowTargets;
+    // Per light, the shadow queries of a wave.
+    std::vector<ShadowQueries> shadowQueries;
     // The worker's tested-once marks, for walks of more obstacles than the
     // 64-bit set holds.
     FastWalk::Mailbox mailbox;

@@ -39,6 +39,10 @@ void FastTracer::prepare(Scratch& scratch) const {
     data.gathered.reserve(most);
     data.gatheredHits.reserve(rays);
     data.shadowTargets.reserve(most * lights_.size());
+    data.shadowQueries.resize(lights_.size());
+    for (FastTracing::ShadowQueries& queries : data.shadowQueries) {
+        queries.clear(most);
+    }
     data.waves.resize(std::max<std::size_t>(data.waves.size(), TRACE_DEPTH + 1));
     data.lightStates.resize(std::max<std::size_t>(data.lightStates.size(), TRACE_DEPTH + 1));
     for (std::vector<FastTracing::PathEntry>& wave : data.waves) {

@@ -131,20 +131,19 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
         }
         entries[g] = size;
         state.clear();
-        // Mirrored rays from the batch's start, shadow rays from past the
-        // most mirrored rays there can be; the shadow rays are then moved down
-        // to follow the mirrored ones. Mirrored rays first, then shadow rays:
-        // neighbours in a packet then mostly run the same way through the same
-        // leaves. The order of the queries changes no answer. Entry i's
-        // mirrored ray goes to an index no greater than i, once its own ray
-        // has been read.
-        const std::size_t shadowBase = size;
+        // Mirrored rays from the batch's start; entry i's mirrored ray goes
+        // to an index no greater than i, once its own ray has been read. Each
+        // light's shadow queries are gathered, answered together, and those
+        // the blockers cannot answer follow the mirrored rays as shadow rays:
+        // neighbours in a packet then mostly run the same way through the
+        // same leaves. The order of the queries changes no answer.
         rays.reserve(size * (1 + lights_.size()));
         scratch.shadowTargets.resize(size * lights_.size());
+        scratch.shadowQueries.resize(lights_.size());
+        for (FastTracing::ShadowQueries& queries : scratch.shadowQueries) {
+            queries.clear(size);
+        }
         std::size_t mirrored = 0;
-        // Shadow rays walked, and those answered without a walk.
-        std::size_t shadows = 0;
-        std::size_t answered = 0;
         for (std::size_t i = 0; i < size; ++i) {
             const FastWalk::Hit& hit = hits[i];
             PathEntry& e = wave[i];
@@ -184,22 +183,43 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
                         state.push_back(LIGHT_AWAY);
                         continue;
                     }
-                    const LightBlockers::Answer answer = blockers_[j].blocked(p, l);
-                    if (answer != LightBlockers::ASK_THE_WALK) {
-                        ++answered;
-                        state.push_back(answer == LightBlockers::BLOCKED ? LIGHT_BLOCKED
-                                                                         : LIGHT_REACHES);
-                        continue;
-                    }
-                    scratch.shadowTargets[shadows] = static_cast<int>(state.size());
+                    scratch.shadowQueries[j].add(p, l, static_cast<int>(state.size()), start);
                     state.push_back(LIGHT_PENDING);
-                    rays.set(shadowBase + shadows, p, l, start);
-                    ++shadows;
                 }
             }
         }
         last = g;
-        rays.move(shadowBase, mirrored, shadows);
+        // Shadow rays walked, and those answered without a walk.
+        std::size_t shadows = 0;
+        std::size_t answered = 0;
+        for (std::size_t j = 0; j < lights_.size(); ++j) {
+            FastTracing::ShadowQueries& queries = scratch.shadowQueries[j];
+            const double* point[3] = {queries.point[0].data(), queries.point[1].data(),
+                                      queries.point[2].data()};
+            const double* towards[3] = {queries.towards[0].data(), queries.towards[1].data(),
+                                        queries.towards[2].data()};
+            blockers_[j].blockedAll(point, towards, static_cast<int>(queries.count),
+                                    queries.answers.data());
+            for (std::size_t q = 0; q < queries.count; ++q) {
+                const int target = queries.target[q];
+                switch (queries.answers[q]) {
+                case LightBlockers::BLOCKED:
+                    state[static_cast<std::size_t>(target)] = LIGHT_BLOCKED;
+                    ++answered;
+                    break;
+                case LightBlockers::REACHES:
+                    state[static_cast<std::size_t>(target)] = LIGHT_REACHES;
+                    ++answered;
+                    break;
+                case LightBlockers::ASK_THE_WALK:
+                    scratch.shadowTargets[shadows] = target;
+                    rays.set(mirrored + shadows, {point[0][q], point[1][q], point[2][q]},
+                             {towards[0][q], towards[1][q], towards[2][q]}, queries.start[q]);
+                    ++shadows;
+                    break;
+                }
+            }
+        }
         if (counts != nullptr) {
             counts->reflected += mirrored;
             counts->shadow += shadows + answered;

@@ -16,18 +16,6 @@ constexpr double GROWTH = 1e-6;
 // more than their rounding, or a point's.
 constexpr double MARGIN = 1e-9;
 
-// The cell along a face's side of the face coordinate x in [-1, 1]: one
-// monotone rounding for both the binning and the queries, so that a
-// coordinate within a range falls within the range's cells.
-int cellAlong(double x, int resolution) {
-    const double at = (x + 1.0) * 0.5 * resolution;
-    if (!(at >= 1.0)) {
-        return 0;  // also NaN
-    }
-    // Truncation is the floor here: at is positive.
-    return at >= resolution - 1 ? resolution - 1 : static_cast<int>(at);
-}
-
 }  // namespace
 
 LightBlockers::LightBlockers(const FastWalk& walk, const Vec3& light) : light_(light) {
@@ -57,7 +45,10 @@ LightBlockers::LightBlockers(const FastWalk& walk, const Vec3& light) : light_(l
         const double grown = radius + (radius + far) * GROWTH;
         const double d0 = sphere.centre[0] - l[0], d1 = sphere.centre[1] - l[1],
                      d2 = sphere.centre[2] - l[2];
-        reach[static_cast<std::size_t>(s)] = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2) - grown;
+        const double nearest = std::sqrt(d0 * d0 + d1 * d1 + d2 * d2) - grown;
+        // Not a number: tested by every query, first.
+        reach[static_cast<std::size_t>(s)] =
+            nearest == nearest ? nearest : -std::numeric_limits<double>::infinity();
         bool finite = std::isfinite(grown);
         for (int a = 0; a < 3; ++a) {
             lo[a] = sphere.centre[a] - l[a] - grown;
@@ -102,61 +93,58 @@ LightBlockers::LightBlockers(const FastWalk& walk, const Vec3& light) : light_(l
     }
 
     // Counted, then placed: each cell's list nearest the light first, so
-    // that a query stops at the first sphere beyond its point.
+    // that a query stops at the first sphere beyond its point, and padded to
+    // whole groups.
     std::stable_sort(rectangles.begin(), rectangles.end(),
                      [&reach](const Rectangle& x, const Rectangle& y) {
                          return reach[static_cast<std::size_t>(x.sphere)] <
                                 reach[static_cast<std::size_t>(y.sphere)];
                      });
-    first_.assign(cells + 1, 0);
+    const auto cellAt = [r](int face, int i, int j) {
+        return (static_cast<std::size_t>(face) * r + j) * r + i;
+    };
+    std::vector<std::int32_t> listed(cells, 0);
     for (const Rectangle& rect : rectangles) {
         for (int j = rect.j0; j <= rect.j1; ++j) {
             for (int i = rect.i0; i <= rect.i1; ++i) {
-                ++first_[(static_cast<std::size_t>(rect.face) * r + j) * r + i + 1];
+                ++listed[cellAt(rect.face, i, j)];
             }
         }
     }
+    first_.assign(cells + 1, 0);
     for (std::size_t cell = 0; cell < cells; ++cell) {
-        first_[cell + 1] += first_[cell];
+        first_[cell + 1] = first_[cell] + (listed[cell] + GROUP - 1) / GROUP * GROUP;
     }
-    candidates_.resize(static_cast<std::size_t>(first_[cells]));
+    const std::size_t entries = static_cast<std::size_t>(first_[cells]);
+    // The padding never blocks: its reach ends every query, and its NaN
+    // centre fails every comparison.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (std::vector<double>& c : centre_) {
+        c.assign(entries, nan);
+    }
+    radiusSquared_.assign(entries, nan);
+    reach_.assign(entries, std::numeric_limits<double>::infinity());
     std::vector<std::int32_t> next(first_.begin(), first_.end() - 1);
     for (const Rectangle& rect : rectangles) {
         const FastWalk::Sphere& sphere = walk.sphere(rect.sphere);
-        const Candidate candidate{{sphere.centre[0], sphere.centre[1], sphere.centre[2]},
-                                  sphere.radiusSquared,
-                                  reach[static_cast<std::size_t>(rect.sphere)]};
         for (int j = rect.j0; j <= rect.j1; ++j) {
             for (int i = rect.i0; i <= rect.i1; ++i) {
-                candidates_[static_cast<std::size_t>(
-                    next[(static_cast<std::size_t>(rect.face) * r + j) * r + i]++)] = candidate;
+                const std::size_t at = static_cast<std::size_t>(next[cellAt(rect.face, i, j)]++);
+                for (int c = 0; c < 3; ++c) {
+                    centre_[c][at] = sphere.centre[c];
+                }
+                radiusSquared_[at] = sphere.radiusSquared;
+                reach_[at] = reach[static_cast<std::size_t>(rect.sphere)];
             }
         }
     }
 }
 
-int LightBlockers::cellOf(const Vec3& w) const {
-    const double q[3] = {w.x, w.y, w.z};
-    const double size[3] = {std::fabs(w.x), std::fabs(w.y), std::fabs(w.z)};
-    // Not finite (NaN or infinite) or zero: no direction.
-    const double sum = size[0] + size[1] + size[2];
-    if (!(sum > 0.0 && sum <= std::numeric_limits<double>::max())) {
-        return -1;
-    }
-    const int a = size[0] >= size[1] ? (size[0] >= size[2] ? 0 : 2) : (size[1] >= size[2] ? 1 : 2);
-    // A reciprocal's rounding is far within the binning's margin.
-    const double inverse = 1.0 / size[a];
-    const int face = q[a] > 0.0 ? a : a + 3;
-    const int i = cellAlong(q[(a + 1) % 3] * inverse, resolution_);
-    const int j = cellAlong(q[(a + 2) % 3] * inverse, resolution_);
-    return (face * resolution_ + j) * resolution_ + i;
-}
-
-int LightBlockers::candidates(const Vec3& p) const {
-    const int cell = cellOf(p - light_);
-    return cell < 0 ? -1
-                    : first_[static_cast<std::size_t>(cell) + 1] -
-                          first_[static_cast<std::size_t>(cell)];
+LightBlockers::Lists LightBlockers::lists() const {
+    return {first_.data(),
+            {centre_[0].data(), centre_[1].data(), centre_[2].data()},
+            radiusSquared_.data(),
+            reach_.data()};
 }
 
 LightBlockers::Answer LightBlockers::blocked(const Vec3& p, const Vec3& l) const {
@@ -169,22 +157,23 @@ LightBlockers::Answer LightBlockers::blocked(const Vec3& p, const Vec3& l) const
     const double distanceSquared = w.x * w.x + w.y * w.y + w.z * w.z;
     // The walk's sphere test, operation for operation.
     const double a = l.x * l.x + l.y * l.y + l.z * l.z;
-    const Candidate* c = candidates_.data() + first_[static_cast<std::size_t>(cell)];
-    const Candidate* end = candidates_.data() + first_[static_cast<std::size_t>(cell) + 1];
-    for (; c != end; ++c) {
-        if (c->reach > 0.0 && c->reach * c->reach > distanceSquared) {
+    const std::size_t end = static_cast<std::size_t>(first_[static_cast<std::size_t>(cell) + 1]);
+    for (std::size_t s = static_cast<std::size_t>(first_[static_cast<std::size_t>(cell)]); s < end;
+         ++s) {
+        const double reach = reach_[s];
+        if (reach > 0.0 && reach * reach > distanceSquared) {
             break;  // this one and all after it lie beyond p
         }
-        const double e0 = p.x - c->centre[0];
-        const double e1 = p.y - c->centre[1];
-        const double e2 = p.z - c->centre[2];
+        const double e0 = p.x - centre_[0][s];
+        const double e1 = p.y - centre_[1][s];
+        const double e2 = p.z - centre_[2][s];
         const double b = e0 * l.x + e1 * l.y + e2 * l.z;
         // Heading away from the centre, the nearer root is below 0 (or NaN):
         // no block, whatever the rest gives.
         if (b > 0.0) {
             continue;
         }
-        const double k = (e0 * e0 + e1 * e1 + e2 * e2) - c->radiusSquared;
+        const double k = (e0 * e0 + e1 * e1 + e2 * e2) - radiusSquared_[s];
         const double disc = b * b - a * k;
         if (disc < 0.0) {
             continue;
@@ -195,6 +184,18 @@ LightBlockers::Answer LightBlockers::blocked(const Vec3& p, const Vec3& l) const
         }
     }
     return REACHES;
+}
+
+void LightBlockers::blockedAll(const double* const point[3], const double* const towards[3],
+                               int count, Answer* answers) const {
+#if defined(KELVO_PACKETS)
+    ShadowLanes::blockedAll(*this, point, towards, count, answers);
+#else
+    for (int i = 0; i < count; ++i) {
+        answers[i] = blocked({point[0][i], point[1][i], point[2][i]},
+                             {towards[0][i], towards[1][i], towards[2][i]});
+    }
+#endif
 }
 
 }  // namespace kelvo

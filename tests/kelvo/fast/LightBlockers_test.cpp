@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kelvo/app/kelvo.h"
+#include "kelvo/fast/PacketWalk.h"
 #include "kelvo/world/World.h"
 #include "tests/kelvo/tree/tree_helpers.h"
 
@@ -68,10 +69,45 @@ int expectLiteralAnswers(const World& world, const std::vector<Vec3>& lights, st
     int answered = 0;
     for (const Vec3& light : lights) {
         const LightBlockers blockers(walk, light);
-        int blocked = 0;
+        // Every query one by one, and all together in lanes.
+        std::vector<double> point[3], towards[3];
         for (const Vec3& p : points) {
             const Vec3 l = light - p;
+            const double pc[3] = {p.x, p.y, p.z}, lc[3] = {l.x, l.y, l.z};
+            for (int c = 0; c < 3; ++c) {
+                point[c].push_back(pc[c]);
+                towards[c].push_back(lc[c]);
+            }
+        }
+        const double* pointLanes[3] = {point[0].data(), point[1].data(), point[2].data()};
+        const double* towardsLanes[3] = {towards[0].data(), towards[1].data(), towards[2].data()};
+        // In lanes on every instruction set this CPU runs.
+        std::vector<std::vector<LightBlockers::Answer>> together;
+#if defined(KELVO_PACKETS)
+        for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
+            PacketWalk::useOnly(set);
+#else
+        {
+#endif
+            together.emplace_back(points.size());
+            blockers.blockedAll(pointLanes, towardsLanes, static_cast<int>(points.size()),
+                                together.back().data());
+        }
+#if defined(KELVO_PACKETS)
+        PacketWalk::useAll();
+#endif
+        int blocked = 0;
+        for (std::size_t q = 0; q < points.size(); ++q) {
+            const Vec3& p = points[q];
+            const Vec3 l = light - p;
             const LightBlockers::Answer answer = blockers.blocked(p, l);
+            for (const std::vector<LightBlockers::Answer>& lanes : together) {
+                if (lanes[q] != answer) {
+                    ADD_FAILURE() << "in lanes " << int{lanes[q]} << ", alone " << int{answer}
+                                  << ": point " << p.x << "," << p.y << "," << p.z;
+                    return answered;
+                }
+            }
             if (answer == LightBlockers::ASK_THE_WALK) {
                 continue;
             }
