@@ -20,4 +20,13 @@ struct DesktopPlatformOptions {
 std::unique_ptr<Platform> openDesktopPlatform(const DesktopPlatformOptions& options,
                                               std::string& error);
 
+#if defined(_WIN32)
+// What Ctrl+C, Ctrl+Break or closing the console does to the program
+// (the console handler the Windows platform installs): a stop request, as
+// SIGINT or SIGTERM is elsewhere, and a wake-up for its window. TRUE when
+// handled; FALSE (the default: end the process) without a window, and for a
+// second request.
+int handleConsoleEvent(unsigned long event);
+#endif
+
 }  // namespace vell

@@ -59,7 +59,7 @@ LRESULT CALLBACK procedureThunk(HWND window, UINT message, WPARAM wParam, LPARAM
     return result;
 }
 
-BOOL WINAPI consoleControl(DWORD event) {
+BOOL consoleEvent(DWORD event) {
     HWND window = consoleTarget.load();
     if (window == nullptr) {
         return FALSE;  // the default: end the process
@@ -81,6 +81,8 @@ BOOL WINAPI consoleControl(DWORD event) {
     }
     return TRUE;
 }
+
+BOOL WINAPI consoleControl(DWORD event) { return consoleEvent(event); }
 
 class Win32Platform final : public Platform {
 public:
@@ -412,6 +414,8 @@ private:
 };
 
 }  // namespace
+
+int handleConsoleEvent(unsigned long event) { return consoleEvent(event); }
 
 std::unique_ptr<Platform> openDesktopPlatform(const DesktopPlatformOptions& options,
                                               std::string& error) {

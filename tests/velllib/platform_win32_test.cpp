@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <array>
 #include <string>
 #include <vector>
@@ -141,6 +142,40 @@ TEST(Win32Window, FollowsTheMessageTableFromCreationToClose) {
     }
     EXPECT_EQ(code, 0);
     EXPECT_EQ(windowRegistry, nullptr);
+}
+
+// Ctrl+C and Ctrl+Break in the console ask the program to stop, as SIGINT
+// does elsewhere: the frame loop abandons its rows and the window closes on
+// the next pump. Without a window, and for a second request, the default
+// (the end of the process) is left to the system.
+TEST(Win32Window, ConsoleStopKeysRequestAStopAndWakeTheWindow) {
+    clearStopRequest();
+    EXPECT_EQ(handleConsoleEvent(CTRL_C_EVENT), FALSE) << "no window yet";
+    EXPECT_FALSE(stopRequested());
+    std::string error;
+    auto platform = openDesktopPlatform({}, error);
+    ASSERT_NE(platform, nullptr) << error;
+    bool opened = false;
+    Recorder window;
+    appEntry(*platform, [&] {
+        opened = window.createWindow("vell");
+        if (!opened) {
+            return;
+        }
+        for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT}) {
+            clearStopRequest();
+            EXPECT_EQ(handleConsoleEvent(event), TRUE) << event;
+            EXPECT_TRUE(stopRequested()) << event;
+            EXPECT_EQ(stopSignal(), SIGINT) << event;
+            EXPECT_TRUE(window.isOpen()) << "closed by the next pump, not by the handler";
+            EXPECT_EQ(handleConsoleEvent(event), FALSE) << "a second request is final";
+        }
+        window.destroyWindow();
+    });
+    clearStopRequest();
+    if (!opened) {
+        GTEST_SKIP() << "no display to open a window on";
+    }
 }
 
 // Full screen is a pop-up over the whole monitor; leaving it gives back the
