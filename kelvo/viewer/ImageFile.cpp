@@ -123,12 +123,79 @@ struct Target {
     bool straight = false;
 };
 
+#if defined(_WIN32)
+// What Windows itself opens for path, where it exists: through any symbolic
+// links and junctions (which the library's paths do not follow here) to the
+// final file's name, or straight for a device or a pipe. false where nothing
+// opens (nothing there yet, or a dangling link): path stays as it is.
+bool openedTarget(const std::string& path, Target& target) {
+    HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    bool found = true;
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+        target.path = path;
+        target.straight = true;
+    } else {
+        std::string name(MAX_PATH, '\0');
+        DWORD length =
+            GetFinalPathNameByHandleA(handle, name.data(), static_cast<DWORD>(name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length >= name.size()) {
+            name.resize(length + 1);
+            length = GetFinalPathNameByHandleA(handle, name.data(), static_cast<DWORD>(name.size()),
+                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        }
+        found = length > 0 && length < name.size();
+        if (found) {
+            name.resize(length);
+            // The name comes as \\?\C:\... or \\?\UNC\server\share\...
+            if (name.rfind("\\\\?\\UNC\\", 0) == 0) {
+                name = "\\\\" + name.substr(8);
+            } else if (name.rfind("\\\\?\\", 0) == 0) {
+                name = name.substr(4);
+            }
+            target.path = name;
+            target.straight = false;
+        }
+    }
+    CloseHandle(handle);
+    return found;
+}
+#endif
+
 // false, with the reason, for a path that no picture can go to.
 bool findTarget(const std::string& path, Target& target, std::string& error) {
     if (path.empty()) {
         error = "the output file name is empty";
         return false;
     }
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool opened = openedTarget(path, target);
+    if (!opened && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link whose target does not open: replacing it would lose the
+        // link, and where it points cannot be read here.
+        error = "cannot write " + path + ": it is a link to nothing that opens";
+        return false;
+    }
+    if (opened) {
+        if (target.straight) {
+            return true;
+        }
+        std::error_code ec;
+        if (fs::is_directory(target.path, ec)) {
+            error = "cannot write " + path + ": it is a directory";
+            return false;
+        }
+        return true;
+    }
+#endif
     fs::path at = path;
     // As many links as the system itself follows before it calls it a loop.
     for (int links = 0;; ++links) {
@@ -182,11 +249,14 @@ bool checkWritable(const std::string& path, std::string& error) {
     }
     if (target.straight) {
         // Opening a pipe would wait for its reader, and a device may act on
-        // an open: only the permission is checked.
+        // an open: only the permission is checked (Windows says nothing of a
+        // pipe's or a device's: writing will tell).
+#if !defined(_WIN32)
         if (::access(target.path.c_str(), W_OK) != 0) {
             error = "cannot write " + path + ": " + std::strerror(errno);
             return false;
         }
+#endif
         return true;
     }
     std::string probe;
@@ -382,8 +452,8 @@ bool writeNewPng(const std::function<std::string(int)>& nameFor, int attempts,
     return false;
 }
 
-bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width,
-             int& height, std::string& error) {
+bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& width, int& height,
+             std::string& error) {
     int w = 0, h = 0, channels = 0;
     stbi_uc* rgb = stbi_load(path.c_str(), &w, &h, &channels, 3);
     if (rgb == nullptr) {
@@ -394,8 +464,8 @@ bool readPng(const std::string& path, std::vector<std::uint32_t>& pixels, int& w
     height = h;
     pixels.assign(static_cast<std::size_t>(width) * height, 0);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = std::uint32_t{rgb[3 * i]} << 16 | std::uint32_t{rgb[3 * i + 1]} << 8 |
-                    rgb[3 * i + 2];
+        pixels[i] =
+            std::uint32_t{rgb[3 * i]} << 16 | std::uint32_t{rgb[3 * i + 1]} << 8 | rgb[3 * i + 2];
     }
     stbi_image_free(rgb);
     return true;
