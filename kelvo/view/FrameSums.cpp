@@ -57,6 +57,9 @@ void FrameSums::addRows(const vell::Colour* colours, int firstRow, int endRow,
     for (; i + 4 <= count; i += 4) {
         const float* in = &colours[i].r;
         float* sum = &sums[i].r;
+        // The sums stream from memory a row at a time: ask for them some way
+        // ahead, across the page boundaries where the hardware stops.
+        _mm_prefetch(reinterpret_cast<const char*>(sum + 768), _MM_HINT_T0);
         __m128 v[3];
         for (int k = 0; k < 3; ++k) {
             v[k] = _mm_loadu_ps(in + 4 * k);
