@@ -77,38 +77,27 @@ struct RayBatch {
     }
 };
 
-// One light's shadow queries of a wave: from each point p, l the vector to
-// the light; the light state each answers and the leaf p stands in.
+// One light's shadow queries of a wave: as rays from each point p, l the
+// vector to the light, from the leaf p stands in; the light state each
+// answers.
 struct ShadowQueries {
-    std::vector<double> point[3];
-    std::vector<double> towards[3];
+    RayBatch rays;
     std::vector<int> target;
-    std::vector<int> start;
     std::vector<LightBlockers::Answer> answers;
     std::size_t count = 0;
 
     // No queries, and room for n.
     void clear(std::size_t n) {
         count = 0;
+        rays.reserve(n);
         if (target.size() < n) {
-            for (int c = 0; c < 3; ++c) {
-                point[c].resize(n);
-                towards[c].resize(n);
-            }
             target.resize(n);
-            start.resize(n);
             answers.resize(n);
         }
     }
     void add(const Vec3& p, const Vec3& l, int state, int leaf) {
-        point[0][count] = p.x;
-        point[1][count] = p.y;
-        point[2][count] = p.z;
-        towards[0][count] = l.x;
-        towards[1][count] = l.y;
-        towards[2][count] = l.z;
+        rays.set(count, p, l, leaf);
         target[count] = state;
-        start[count] = leaf;
         ++count;
     }
 };

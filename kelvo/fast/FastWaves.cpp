@@ -194,10 +194,11 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
         std::size_t answered = 0;
         for (std::size_t j = 0; j < lights_.size(); ++j) {
             FastTracing::ShadowQueries& queries = scratch.shadowQueries[j];
-            const double* point[3] = {queries.point[0].data(), queries.point[1].data(),
-                                      queries.point[2].data()};
-            const double* towards[3] = {queries.towards[0].data(), queries.towards[1].data(),
-                                        queries.towards[2].data()};
+            const RayBatch& asked = queries.rays;
+            const double* point[3] = {asked.component[0].data(), asked.component[1].data(),
+                                      asked.component[2].data()};
+            const double* towards[3] = {asked.component[3].data(), asked.component[4].data(),
+                                        asked.component[5].data()};
             blockers_[j].blockedAll(point, towards, static_cast<int>(queries.count),
                                     queries.answers.data());
             for (std::size_t q = 0; q < queries.count; ++q) {
@@ -213,8 +214,8 @@ void FastTracer::traceWaves(ScratchData& scratch, int count, int rows, std::uint
                     break;
                 case LightBlockers::ASK_THE_WALK:
                     scratch.shadowTargets[shadows] = target;
-                    rays.set(mirrored + shadows, {point[0][q], point[1][q], point[2][q]},
-                             {towards[0][q], towards[1][q], towards[2][q]}, queries.start[q]);
+                    const Ray ray = asked.ray(q);
+                    rays.set(mirrored + shadows, ray.origin, ray.direction, asked.starts[q]);
                     ++shadows;
                     break;
                 }
