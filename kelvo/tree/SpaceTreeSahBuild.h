@@ -22,7 +22,7 @@ namespace kelvo {
 class SpaceTreeSahBuild {
 public:
     // Cost of stepping through one node against that of one intersection test.
-    static constexpr double STEP_COST = 1.0;
+    static constexpr double STEP_COST = 12.0;
     static constexpr double TEST_COST = 3.0;
     // A split that leaves one side empty costs this fraction: cutting away
     // empty space pays more than the areas say (the walk stops early there).

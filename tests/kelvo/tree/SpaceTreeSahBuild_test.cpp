@@ -148,7 +148,8 @@ TEST(SpaceTreeSahBuild, BuildsValidTreesWhoseWalkFindsTheNearestOfAllSpheres) {
     ASSERT_EQ(flake.world.builtBy, TreeBuild::SURFACE_AREA);
     TreeCheck flakeCheck(flake.world);
     EXPECT_EQ(flakeCheck.problems, "") << "flake of 187 spheres";
-    EXPECT_GT(flakeCheck.leaves, 100);
+    // Leaves of a few spheres each: a walk crosses many of them.
+    EXPECT_GT(flakeCheck.leaves, 20);
     EXPECT_EQ(bruteForceMismatches(flake.world, 21, 4000, 5.0), 0);
 
     for (int scene = 0; scene < 3; ++scene) {
