@@ -59,7 +59,7 @@ void useAll() {
 
 // The whole-ray forms: the rays split into lanes, then the lanes' answers.
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions) {
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions, int vectors) {
     std::vector<double> lanes(static_cast<std::size_t>(count) * 6);
     RayLanes split{};
     for (int c = 0; c < 3; ++c) {
@@ -72,7 +72,7 @@ void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, 
         split.origin[c] = origin;
         split.direction[c] = direction;
     }
-    nearestHits(walk, split, startLeaves, count, hits, predictions);
+    nearestHits(walk, split, startLeaves, count, hits, predictions, nullptr, vectors);
 }
 
 void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out) {

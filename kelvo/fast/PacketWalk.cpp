@@ -461,11 +461,12 @@ constexpr int PACKET_VECTORS = 2;
 
 // One packet's queries, vector k holding rays first[k] to first[k] + count[k],
 // answered into hits at the rays' indices.
+template <int K = PACKET_VECTORS>
 HWY_INLINE void WalkPacket(const FastWalk& walk, const PacketWalk::RayLanes& rays,
                            const int* first, const int* count, const int* startLeaves,
                            FastWalk::Hit* hits, FastWalk::Prediction* predictions,
                            FastWalk::Mailbox& mailbox) {
-    Packet<PACKET_VECTORS> packet(rays, first, count, startLeaves, mailbox);
+    Packet<K> packet(rays, first, count, startLeaves, mailbox);
     while (packet.live()) {
         packet.step(walk, predictions);
     }
@@ -474,8 +475,19 @@ HWY_INLINE void WalkPacket(const FastWalk& walk, const PacketWalk::RayLanes& ray
 
 void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const int* startLeaves,
                  int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
-                 FastWalk::Mailbox& mailbox) {
+                 FastWalk::Mailbox& mailbox, int vectors) {
     const int w = Width();
+    if (vectors == 0) {
+        vectors = walk.leafCount() >= PacketWalk::NARROW_PACKET_LEAVES ? 1 : PACKET_VECTORS;
+    }
+    if (vectors == 1) {
+        for (int i = 0; i < count; i += w) {
+            const int first[1] = {i};
+            const int here[1] = {std::min(count - i, w)};
+            WalkPacket<1>(walk, rays, first, here, startLeaves, hits, predictions, mailbox);
+        }
+        return;
+    }
     for (int i = 0; i < count; i += PACKET_VECTORS * w) {
         int first[PACKET_VECTORS], here[PACKET_VECTORS];
         for (int k = 0; k < PACKET_VECTORS; ++k) {
@@ -513,13 +525,14 @@ namespace PacketWalk {
 
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions,
-                 FastWalk::Mailbox* mailbox) {
+                 FastWalk::Mailbox* mailbox, int vectors) {
     FastWalk::Mailbox own;
     if (mailbox == nullptr) {
         own.resize(walk.obstacleCount());
         mailbox = &own;
     }
-    HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions, *mailbox);
+    HWY_DYNAMIC_DISPATCH(NearestHits)(walk, rays, startLeaves, count, hits, predictions, *mailbox,
+                                      vectors);
 }
 
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,

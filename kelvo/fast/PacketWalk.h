@@ -21,13 +21,18 @@ struct RayLanes {
     const double* direction[3];
 };
 
-// Queries count rays from their start leaves into hits, in packets of two
+// Queries count rays from their start leaves into hits, in packets of
 // vectors of width() lanes.
 // mailbox: the calling worker's tested-once marks (null: a table of the
 // call's own, made and cleared for it).
+// vectors: how many vectors a packet holds, 1 or 2; 0 chooses by the tree:
+// one in trees of NARROW_PACKET_LEAVES leaves or more, where rays that start
+// together soon part (mirrored rays from the many small spheres of a deep
+// flake), two elsewhere.
+inline constexpr int NARROW_PACKET_LEAVES = 1024;
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions,
-                 FastWalk::Mailbox* mailbox = nullptr);
+                 FastWalk::Mailbox* mailbox = nullptr, int vectors = 0);
 // The same for two rows of count rays each, rays 0 to count and count to
 // 2 * count, walked in tiles: each packet holds rays from both rows, one
 // above the other.
@@ -57,7 +62,7 @@ void locateAll(const FastWalk& walk, const double* const point[3], int count, in
                int* leaves);
 // The same two with whole rays.
 void nearestHits(const FastWalk& walk, const Ray* rays, const int* startLeaves, int count,
-                 FastWalk::Hit* hits, FastWalk::Prediction* predictions);
+                 FastWalk::Hit* hits, FastWalk::Prediction* predictions, int vectors = 0);
 void raysThrough(const Camera& camera, const double* u, const double* v, int count, Ray* out);
 // Lanes per vector on the chosen instruction set (at most MAX_WIDTH).
 int width();

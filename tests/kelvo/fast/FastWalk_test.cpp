@@ -77,18 +77,24 @@ public:
         std::vector<FastWalk::Hit> hits(chunk_.size());
         for (int set = 0; set < PacketWalk::compiledSets(); ++set) {
             PacketWalk::useOnly(set);
-            PacketWalk::nearestHits(walk_, chunk_.data(), starts_.data(),
-                                    static_cast<int>(chunk_.size()), hits.data(), predictions_.data());
             long& wrong = packetMismatches[PacketWalk::instructionSet()];
-            for (std::size_t i = 0; i < chunk_.size(); ++i) {
-                if (!sameHit(walk_, answers_[i], hits[i])) {
-                    ++wrong;
-                    if (mismatches++ == 0) {
-                        first = describe(chunk_[i], PacketWalk::instructionSet());
+            // Packets of two vectors, and of one as deep trees walk them.
+            for (const int vectors : {2, 1}) {
+                std::fill(hits.begin(), hits.end(), FastWalk::Hit{});
+                PacketWalk::nearestHits(walk_, chunk_.data(), starts_.data(),
+                                        static_cast<int>(chunk_.size()), hits.data(),
+                                        predictions_.data(), vectors);
+                for (std::size_t i = 0; i < chunk_.size(); ++i) {
+                    if (!sameHit(walk_, answers_[i], hits[i])) {
+                        ++wrong;
+                        if (mismatches++ == 0) {
+                            first = describe(chunk_[i], PacketWalk::instructionSet()) +
+                                    (vectors == 1 ? ", one vector" : "");
+                        }
                     }
                 }
+                packetQueries += static_cast<long>(chunk_.size());
             }
-            packetQueries += static_cast<long>(chunk_.size());
             // The first two halves as two rows, walked in tiles.
             const int half = static_cast<int>(chunk_.size() / 2);
             std::vector<double> lanes(6 * static_cast<std::size_t>(2 * half));
