@@ -10,11 +10,12 @@ namespace kelvo {
 namespace {
 
 // A sphere is binned by its box, grown by this share of its radius and of its
-// distance from the light: far more than the rounding of any computed hit.
-constexpr double GROWTH = 1e-6;
-// Face coordinates of a box are widened by this much before binning: far
-// more than their rounding, or a point's.
-constexpr double MARGIN = 1e-9;
+// distance from the light; face coordinates of a box are widened by this
+// much before binning. Both far exceed the rounding of any computed hit, face
+// coordinate or distance, also where the x87 unit computes at single
+// precision (the 32-bit build).
+constexpr double GROWTH = 1e-5;
+constexpr double MARGIN = 1e-5;
 
 }  // namespace
 
