@@ -500,13 +500,14 @@ void NearestHits(const FastWalk& walk, const PacketWalk::RayLanes& rays, const i
 
 void NearestHitsInRows(const FastWalk& walk, const PacketWalk::RayLanes& rays,
                        const int* startLeaves, int count, FastWalk::Hit* hits,
-                       FastWalk::Prediction* predictions, FastWalk::Mailbox& mailbox) {
+                       FastWalk::Prediction* predictions, FastWalk::Mailbox& mailbox,
+                       int stride) {
     // A packet is a tile: one vector from each row, above one another.
     static_assert(PACKET_VECTORS == 2, "a tile of two rows fills one packet");
     const int w = Width();
     for (int i = 0; i < count; i += w) {
         const int here = count - i < w ? count - i : w;
-        const int first[PACKET_VECTORS] = {i, count + i};
+        const int first[PACKET_VECTORS] = {i, stride + i};
         const int counts[PACKET_VECTORS] = {here, here};
         WalkPacket(walk, rays, first, counts, startLeaves, hits, predictions, mailbox);
     }
@@ -537,14 +538,14 @@ void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLea
 
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
                        int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
-                       FastWalk::Mailbox* mailbox) {
+                       FastWalk::Mailbox* mailbox, int stride) {
     FastWalk::Mailbox own;
     if (mailbox == nullptr) {
         own.resize(walk.obstacleCount());
         mailbox = &own;
     }
     HWY_DYNAMIC_DISPATCH(NearestHitsInRows)(walk, rays, startLeaves, count, hits, predictions,
-                                            *mailbox);
+                                            *mailbox, stride == 0 ? count : stride);
 }
 
 }  // namespace PacketWalk

@@ -33,12 +33,12 @@ inline constexpr int NARROW_PACKET_LEAVES = 1024;
 void nearestHits(const FastWalk& walk, const RayLanes& rays, const int* startLeaves, int count,
                  FastWalk::Hit* hits, FastWalk::Prediction* predictions,
                  FastWalk::Mailbox* mailbox = nullptr, int vectors = 0);
-// The same for two rows of count rays each, rays 0 to count and count to
-// 2 * count, walked in tiles: each packet holds rays from both rows, one
-// above the other.
+// The same for two rows of count rays each, rays 0 to count and stride to
+// stride + count (stride 0: count), walked in tiles: each packet holds rays
+// from both rows, one above the other.
 void nearestHitsInRows(const FastWalk& walk, const RayLanes& rays, const int* startLeaves,
                        int count, FastWalk::Hit* hits, FastWalk::Prediction* predictions,
-                       FastWalk::Mailbox* mailbox = nullptr);
+                       FastWalk::Mailbox* mailbox = nullptr, int stride = 0);
 // The camera's rays through count image-plane points (u[i], v[i]), as
 // Camera::rayThrough makes them, to the bit, component by component into
 // origin[c][i] and direction[c][i].
