@@ -133,6 +133,52 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
     }
 }
 
+void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& screen,
+                           ScratchData& scratch, int rows, int count,
+                           FastWalk::Prediction* predictions) const {
+    // Tiles step together through the empty leaves they share; the rays they
+    // leave are walked in packets of two rows from where they stopped, and
+    // count the leaves crossed before. A ray beside them in a packet is
+    // walked from its own start again, to the same answer.
+    RayBatch& rays = scratch.rays;
+    if (!TileWalk::available()) {
+        for (int r = 0; r < rows; r += 2) {
+            walkAll(walk_, scratch, static_cast<std::size_t>(r * count), count,
+                    std::min(2, rows - r), predictions);
+        }
+        return;
+    }
+    const int n = rows * count;
+    std::fill_n(scratch.crossed, n, 0);
+    std::fill_n(scratch.left, n, true);
+    TileWalk::stepTogether(walk_, observer, screen,
+                           {rows, count, rays.starts.data(), scratch.hits.data(), scratch.crossed,
+                            scratch.left},
+                           count);
+    for (int r = 0; r < rows; r += 2) {
+        const int pair = std::min(2, rows - r);
+        const bool* left = scratch.left + r * count;
+        const bool* below = pair == 2 ? left + count : left;
+        for (int x = 0; x < count;) {
+            if (!left[x] && !below[x]) {
+                ++x;
+                continue;
+            }
+            int end = x + 1;
+            while (end < count && (left[end] || below[end])) {
+                ++end;
+            }
+            walkAll(walk_, scratch, static_cast<std::size_t>(r * count + x), end - x, pair,
+                    predictions, count);
+            x = end;
+        }
+    }
+    FastWalk::Hit* hits = scratch.hits.data();
+    for (int i = 0; i < n; ++i) {
+        hits[i].leaves += scratch.crossed[i];
+    }
+}
+
 void FastTracer::tracePackets(const Observer& observer, double pixelWidth, double pixelHeight,
                               std::uint32_t* pixels, vell::Colour* colours, int width,
                               int firstRow, int endRow, std::uint32_t& state,
@@ -162,9 +208,7 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
                             scratch.rays, r * row);
             }
             locateOrigins(walk_, scratch, rows * n);
-            for (int r = 0; r < rows; r += 2) {
-                walkAll(walk_, scratch, r * row, n, std::min(2, rows - r), predictions);
-            }
+            walkTiles(observer, {x0, y, pixelWidth, pixelHeight}, scratch, rows, n, predictions);
             if (pixels != nullptr) {
                 traceWaves(scratch, rows * n, rows, scratch.pixels, nullptr, counts);
                 for (int r = 0; r < rows; ++r) {

@@ -12,6 +12,7 @@
 #include "kelvo/fast/FastWalk.h"
 #include "kelvo/fast/LightBlockers.h"
 #include "kelvo/fast/PacketWalk.h"
+#include "kelvo/fast/TileWalk.h"
 #include "kelvo/scene/Ray.h"
 #include "kelvo/scene/Vec3.h"
 #include "velllib/colour.h"
@@ -139,6 +140,10 @@ struct alignas(64) ScratchData {
     // The worker's tested-once marks, for walks of more obstacles than the
     // 64-bit set holds.
     FastWalk::Mailbox mailbox;
+    // For each primary ray of a chunk that its tile did not finish, the
+    // leaves crossed together before it walks on alone.
+    int crossed[ROWS * CHUNK];
+    bool left[ROWS * CHUNK];
 };
 
 // The scratch's prediction table for walk.
@@ -170,13 +175,17 @@ inline FastWalk::Hit nearestHitOf(const FastWalk& walk, const Ray& ray, int leaf
     return walk.nearestHit(ray, leaf, predictions, mailboxOf(walk, scratch));
 }
 
-// The queries of rows (1 or 2) rows of count of scratch's rays each, one after
-// the other from index first, from their start leaves into its hits at the
-// same indices: in packets where compiled in (two rows in tiles of both),
-// else one by one.
+// The queries of rows (1 or 2) rows of count of scratch's rays each, the
+// first from index first, the second stride further (0: count, the rows one
+// after the other), from their start leaves into its hits at the same
+// indices: in packets where compiled in (two rows in tiles of both), else one
+// by one.
 inline void walkAll(const FastWalk& walk, ScratchData& scratch, std::size_t first, int count,
-                    int rows, FastWalk::Prediction* predictions) {
+                    int rows, FastWalk::Prediction* predictions, int stride = 0) {
     const RayBatch& rays = scratch.rays;
+    if (stride == 0) {
+        stride = count;
+    }
 #if defined(KELVO_PACKETS)
     const PacketWalk::RayLanes lanes{
         {rays.component[0].data() + first, rays.component[1].data() + first,
@@ -186,16 +195,18 @@ inline void walkAll(const FastWalk& walk, ScratchData& scratch, std::size_t firs
     if (rows == 2) {
         PacketWalk::nearestHitsInRows(walk, lanes, rays.starts.data() + first, count,
                                       scratch.hits.data() + first, predictions,
-                                      &mailboxOf(walk, scratch));
+                                      &mailboxOf(walk, scratch), stride);
     } else {
         PacketWalk::nearestHits(walk, lanes, rays.starts.data() + first, count,
                                 scratch.hits.data() + first, predictions, &mailboxOf(walk, scratch));
     }
 #else
-    for (int q = 0; q < rows * count; ++q) {
-        const std::size_t i = first + static_cast<std::size_t>(q);
-        scratch.hits[i] = walk.nearestHit(rays.ray(i), rays.starts[i], predictions,
-                                          mailboxOf(walk, scratch));
+    for (int r = 0; r < rows; ++r) {
+        for (int q = 0; q < count; ++q) {
+            const std::size_t i = first + static_cast<std::size_t>(r * stride + q);
+            scratch.hits[i] = walk.nearestHit(rays.ray(i), rays.starts[i], predictions,
+                                              mailboxOf(walk, scratch));
+        }
     }
 #endif
 }

@@ -7,6 +7,7 @@
 
 #include "kelvo/fast/FastWalk.h"
 #include "kelvo/fast/LightBlockers.h"
+#include "kelvo/fast/TileWalk.h"
 #include "kelvo/scene/RayCounts.h"
 #include "kelvo/view/Observer.h"
 #include "velllib/colour.h"
@@ -98,6 +99,11 @@ private:
                       std::uint32_t* pixels, vell::Colour* colours, int width, int firstRow,
                       int endRow, std::uint32_t& state, FastTracing::ScratchData& scratch,
                       RayCounts* counts) const;
+    // The hits of a chunk's primary rays, rows rows of count: tiles step
+    // together as far as they can, and the rest is walked in packets.
+    void walkTiles(const Observer& observer, const TileWalk::Screen& screen,
+                   FastTracing::ScratchData& scratch, int rows, int count,
+                   FastWalk::Prediction* predictions) const;
     // The secondary rays of a chunk's primaries, traced wave by wave in
     // packets, and every pixel's colour composed back to front and packed
     // into pixels (FastWaves.cpp); or, pixels null, their colours into colours.

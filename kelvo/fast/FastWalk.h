@@ -167,7 +167,8 @@ public:
     // prediction when it holds, else by the descent (which it then records).
     int enter(int leaf, int f, const double p[3], Prediction* predictions) const;
 
-    // The flattened arrays, for the packet walk.
+    // The flattened arrays, for the packet and tile walks.
+    const Node& node(int i) const { return nodes_[i]; }
     const Leaf& leaf(int i) const { return leaves_[i]; }
     const std::int32_t* leafList() const { return leafList_.data(); }
     // The same as bytes, filled for walks of 64 obstacles at most.

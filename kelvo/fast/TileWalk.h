@@ -1,0 +1,58 @@
+#pragma once
+
+#include "kelvo/fast/FastWalk.h"
+#include "kelvo/view/Camera.h"
+
+namespace kelvo {
+
+// The camera's rays through a screen tile cross the same first leaves: most
+// of them cross only empty leaves and leave the domain. Here a tile steps
+// from leaf to leaf as one, while the lines from the eye through the tile's
+// corners prove that each ray's own step would choose the same face and the
+// same next leaf, by a clearance far wider than any ray's rounding. Where the
+// proof fails, the tile is halved; where a tile reaches a leaf with spheres,
+// its rays go on one by one from there (in packets), each with the leaves
+// crossed so far added to its count.
+namespace TileWalk {
+
+// Whether this build steps tiles at all: only where each operation's result
+// is rounded to double, as the clearance assumes (not where x87's registers
+// round at another precision).
+bool available();
+
+// Where the tile's pixels are: column 0 of row 0 is pixel (x0, y0), whose
+// jittered image-plane points lie in [x0, x0 + 1] * pixelWidth by
+// [y0, y0 + 1] * pixelHeight.
+struct Screen {
+    int x0;
+    int y0;
+    double pixelWidth;
+    double pixelHeight;
+};
+
+// The narrowest tile: this many columns of two rows.
+inline constexpr int COLUMNS = 8;
+
+// Rows of the camera's rays through the pixels of a screen, as
+// Camera::rayThrough makes them; the ray in row r and column x has index
+// r * stride + x in each array.
+struct Rays {
+    int rows;
+    int stride;
+    // Each ray's start leaf; for a ray left to walk, the leaf to walk from.
+    int* starts;
+    // The hits of the rays the tiles finish.
+    FastWalk::Hit* hits;
+    // For a ray left to walk, the leaves crossed before its leaf.
+    int* crossed;
+    // Whether the ray is left to walk.
+    bool* left;
+};
+
+// The first count columns of rays, stepped tile by tile: each ray either gets
+// its hit, or is left to walk (from starts, with crossed).
+void stepTogether(const FastWalk& walk, const Camera& camera, const Screen& screen,
+                  const Rays& rays, int count);
+
+}  // namespace TileWalk
+}  // namespace kelvo
