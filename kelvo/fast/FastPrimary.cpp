@@ -24,9 +24,12 @@ using FastTracing::walkAll;
 namespace {
 
 // The view's rays for count pixels from (x0, y), the generator stepped twice
-// per pixel in pixel order, into rays from index at.
+// per pixel in pixel order, into rays from index at; and where points is
+// given, their image-plane points into points[0] (u) and points[1] (v) from
+// index at.
 void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0, int y,
-                 int count, std::uint32_t& state, RayBatch& rays, std::size_t at) {
+                 int count, std::uint32_t& state, RayBatch& rays, std::size_t at,
+                 double* const* points = nullptr) {
     // The generator's states for the chunk, each straight from the chunk's
     // start (the map raised to the k-th power, tabled once): no pixel waits
     // for the one before it.
@@ -67,6 +70,10 @@ void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
 #endif
+    if (points != nullptr) {
+        std::copy(u, u + count, points[0] + at);
+        std::copy(v, v + count, points[1] + at);
+    }
     if (count > 0) {  // an empty chunk leaves the generator where it was
         state = steps.multiplier[1][count - 1] * start + steps.increment[1][count - 1];
     }
@@ -152,8 +159,9 @@ void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& scr
     std::fill_n(scratch.crossed, n, 0);
     std::fill_n(scratch.left, n, true);
     TileWalk::stepTogether(walk_, observer, screen,
-                           {rows, count, rays.starts.data(), scratch.hits.data(), scratch.crossed,
-                            scratch.left},
+                           {rows, count, scratch.pointU, scratch.pointV, rays.starts.data(),
+                            scratch.hits.data(), scratch.crossed, scratch.left,
+                            scratch.tileOrder},
                            count);
     for (int r = 0; r < rows; r += 2) {
         const int pair = std::min(2, rows - r);
@@ -203,9 +211,10 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
             const std::size_t row = static_cast<std::size_t>(n);
+            double* const points[2] = {scratch.pointU, scratch.pointV};
             for (int r = 0; r < rows; ++r) {
                 primaryRays(observer, pixelWidth, pixelHeight, x0, y + r, n, rowState[r],
-                            scratch.rays, r * row);
+                            scratch.rays, r * row, points);
             }
             locateOrigins(walk_, scratch, rows * n);
             walkTiles(observer, {x0, y, pixelWidth, pixelHeight}, scratch, rows, n, predictions);

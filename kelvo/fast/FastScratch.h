@@ -144,6 +144,11 @@ struct alignas(64) ScratchData {
     // leaves crossed together before it walks on alone.
     int crossed[ROWS * CHUNK];
     bool left[ROWS * CHUNK];
+    // The image-plane point of each primary ray of a chunk, and room for the
+    // tiles' orders of them.
+    double pointU[ROWS * CHUNK];
+    double pointV[ROWS * CHUNK];
+    int tileOrder[ROWS * CHUNK];
 };
 
 // The scratch's prediction table for walk.

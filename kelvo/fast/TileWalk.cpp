@@ -20,7 +20,6 @@ constexpr bool ROUNDS_TO_DOUBLE = false;
 
 // Blocks of COLUMNS columns a call handles at once.
 constexpr int MAX_BLOCKS = 64;
-constexpr int MIN_ROWS = 4;
 // How much the tile's exact quantities must clear a comparison by, relative
 // to their scale: far more than every ray's rounding (each ray's origin and
 // direction a few units in the last place from the exact line through its
@@ -30,26 +29,50 @@ constexpr double CLEARANCE = 1e-10;
 // The same for a sphere left out of a tile's tests: its quadratic's
 // discriminant rounds with an error relative to the square of the distance.
 constexpr double SPHERE_CLEARANCE = 1e-6;
+// A tile's corners at most, its cuts at most, and the fewest rays a tile
+// steps for (fewer walk on alone).
+constexpr int MAX_CORNERS = 12;
+constexpr int MAX_CUTS = 40;
+constexpr int FEWEST_RAYS = 4;
 
-// The lines from the eye through a tile's four image-plane corners. Every ray
-// of the tile starts on the image plane at q = eye + w, where w is a convex
-// combination of the corners' w, and points along w.
+// A convex polygon of image-plane points (u, v), corners in turn.
+struct Shape {
+    double u[MAX_CORNERS];
+    double v[MAX_CORNERS];
+    int n = 0;
+};
+
+// The lines from the eye through a tile's corners. Every ray of the tile
+// starts on the image plane at q = eye + w, where w is a convex combination of
+// the corners' w, and points along w.
 struct Frustum {
     double eye[3];
-    double w[4][3];
+    double w[MAX_CORNERS][3];
+    int n;
     // The scale of the points and of the w.
     double scale;
     double wMax;
-    // The unit normals of its four sides, pointing out (zero where a side
-    // is degenerate).
-    double side[4][3];
+    // The unit normals of its sides, pointing out (zero where a side is
+    // degenerate).
+    double side[MAX_CORNERS][3];
     // Per axis, whether every w points up along it, and the least |w| on
-    // it; whether every w points clearly up or down on every axis (a tile
-    // parallel to a face somewhere does not step).
+    // it; an axis along which some w points neither clearly up nor clearly
+    // down (the tile is parallel to a face somewhere), or -1.
     bool up[3];
     double least[3];
-    bool steps;
+    int level;
 };
+
+// Where the rays' steps part: along the zero of c . w, the rays on each side
+// by more than margin making one choice.
+struct Cut {
+    double c[3];
+    double margin;
+};
+
+// The step's outcomes besides a next leaf.
+constexpr int UNDECIDED = -2;  // some ray might choose otherwise
+constexpr int LEAVES = -1;     // every ray leaves the domain
 
 // Whether no ray of the tile can find a hit on any sphere of leaf. A ray's
 // line misses a sphere that lies outside a side of the frustum by a clearance
@@ -67,8 +90,9 @@ bool missesAll(const FastWalk& walk, const Frustum& f, int leaf) {
         const double far = std::max({std::fabs(e[0]), std::fabs(e[1]), std::fabs(e[2])});
         const double clearance = SPHERE_CLEARANCE * (far + radius + f.scale);
         bool outside = false;
-        for (const double* n : f.side) {
-            outside = outside || e[0] * n[0] + e[1] * n[1] + e[2] * n[2] > radius + clearance;
+        for (int c = 0; c < f.n && !outside; ++c) {
+            const double* n = f.side[c];
+            outside = e[0] * n[0] + e[1] * n[1] + e[2] * n[2] > radius + clearance;
         }
         if (!outside) {
             return false;
@@ -76,10 +100,6 @@ bool missesAll(const FastWalk& walk, const Frustum& f, int leaf) {
     }
     return true;
 }
-
-// The step's outcomes besides a next leaf.
-constexpr int UNDECIDED = -2;  // some ray might choose otherwise
-constexpr int LEAVES = -1;     // every ray leaves the domain
 
 // Where every ray of the tile in leaf (with nothing found so far) goes next,
 // as FastWalk::next computes it ray by ray: the face ahead with the least
@@ -89,47 +109,53 @@ constexpr int LEAVES = -1;     // every ray leaves the domain
 // and where on a plane the ray meets it, are the same for its line from the
 // eye. Across the tile, G_k w_b - G_b w_k is linear in w and so has its sign
 // at the corners; the points where the lines meet a plane make a convex
-// quadrilateral, the corners' own.
-int stepOf(const FastWalk& walk, const Frustum& f, int leaf) {
+// polygon, the corners' own. Undecided, it gives the cut that decides.
+int stepOf(const FastWalk& walk, const Frustum& f, int leaf, Cut& cut) {
     const FastWalk::Leaf& l = walk.leaf(leaf);
     double face[3], g[3];
     for (int k = 0; k < 3; ++k) {
         face[k] = l.face[3 * f.up[k] + k];
         g[k] = face[k] - f.eye[k];
     }
-    const bool* up = f.up;
-    const double* least = f.least;
+    cut = {{0.0, 0.0, 0.0}, -1.0};
     // The face ahead with the least t: on a tie the lower axis stays, so a
     // tile close to a tie steps ray by ray.
     int b = 0;
     for (int k = 1; k < 3; ++k) {
-        const double clearance = CLEARANCE * (std::fabs(g[k]) + std::fabs(g[b]) + f.scale) * f.wMax;
-        const double sign = up[k] == up[b] ? 1.0 : -1.0;
+        const double clearance =
+            CLEARANCE * (std::fabs(g[k]) + std::fabs(g[b]) + f.scale) * f.wMax;
+        const double sign = f.up[k] == f.up[b] ? 1.0 : -1.0;
         int sooner = 0, later = 0;
-        for (const double* w : f.w) {
+        for (int c = 0; c < f.n; ++c) {
+            const double* w = f.w[c];
             const double h = sign * (g[k] * w[b] - g[b] * w[k]);
             sooner += h < -clearance;
             later += h > clearance;
         }
-        if (sooner == 4) {
+        if (sooner == f.n) {
             b = k;
-        } else if (later != 4) {
+        } else if (later != f.n) {
+            cut.c[b] = g[k];
+            cut.c[k] = -g[b];
+            cut.margin = clearance;
             return UNDECIDED;
         }
     }
-    const int entry = l.entry[3 * up[b] + b];
+    const int entry = l.entry[3 * f.up[b] + b];
     if (entry < 0) {
         return LEAVES;
     }
     // The exit points' extent on the face's plane.
-    double low[3], high[3], reach = 0.0;
+    double low[3], high[3], reach = 0.0, most = 0.0;
     for (int a = 0; a < 3; ++a) {
         low[a] = a == b ? face[b] : HUGE_VAL;
         high[a] = a == b ? face[b] : -HUGE_VAL;
     }
-    for (const double* w : f.w) {
+    for (int c = 0; c < f.n; ++c) {
+        const double* w = f.w[c];
         const double s = g[b] / w[b];
         reach = std::max(reach, std::fabs(s));
+        most = std::max(most, std::fabs(w[b]));
         for (int a = 0; a < 3; ++a) {
             if (a != b) {
                 const double p = f.eye[a] + w[a] * s;
@@ -140,7 +166,7 @@ int stepOf(const FastWalk& walk, const Frustum& f, int leaf) {
     }
     // A grazing exit spreads each ray's small errors along the plane.
     const double clearance = CLEARANCE * (f.scale + reach * f.wMax + std::fabs(face[b])) *
-                             (f.wMax / least[b]);
+                             (f.wMax / f.least[b]);
     // The descent: a point on a split plane goes to the low side.
     int node = entry;
     for (;;) {
@@ -153,6 +179,14 @@ int stepOf(const FastWalk& walk, const Frustum& f, int leaf) {
         } else if (high[n.axis] + clearance <= n.split) {
             node = node + 1;
         } else {
+            // The lines meet the split where (eye_a - s) w_b + G_b w_a = 0,
+            // p_a - s being that over w_b. A split in the exit face's own
+            // plane parts the rays by their rounding alone: no cut.
+            if (n.axis != b) {
+                cut.c[b] = f.eye[n.axis] - n.split;
+                cut.c[n.axis] = g[b];
+                cut.margin = clearance * most;
+            }
             return UNDECIDED;
         }
     }
@@ -161,65 +195,110 @@ int stepOf(const FastWalk& walk, const Frustum& f, int leaf) {
 class Tiles {
 public:
     Tiles(const FastWalk& walk, const Camera& camera, const Screen& screen, const Rays& rays)
-        : walk_(walk), camera_(camera), screen_(screen), rays_(rays) {}
+        : walk_(walk), camera_(camera), screen_(screen), rays_(rays) {
+        for (int i = 0; i < 3; ++i) {
+            // w(u, v) = base + u * along[0] + v * along[1], as the camera
+            // makes q(u, v) less the eye.
+            base_[i] = camera.screenOrigin[i] - camera.position[i];
+            along_[0][i] = camera.screenAxes[i][0];
+            along_[1][i] = camera.screenAxes[i][1];
+        }
+    }
 
     // Columns [first, first + count), at most MAX_BLOCKS blocks.
     void run(int first, int count) {
         first_ = first;
         count_ = count;
-        tile(0, (count + COLUMNS - 1) / COLUMNS, 0, rays_.rows, -1, 0);
+        next_ = 0;
+        start(0, (count + COLUMNS - 1) / COLUMNS);
     }
 
 private:
     int columnOf(int block) const { return first_ + std::min(block * COLUMNS, count_); }
 
-    // The lines through the corners of the image-plane rectangle that holds
-    // the jittered points of the tile's pixels.
-    Frustum frustumOf(int b0, int b1, int r0, int r1) const {
-        const double u[2] = {(screen_.x0 + columnOf(b0)) * screen_.pixelWidth,
-                             (screen_.x0 + columnOf(b1)) * screen_.pixelWidth};
-        const double v[2] = {(screen_.y0 + r0) * screen_.pixelHeight,
-                             (screen_.y0 + r1) * screen_.pixelHeight};
+    // The tile of blocks [b0, b1) of every row, from the rays' start leaf
+    // where they share one; else halved, down to single blocks that walk on
+    // alone.
+    void start(int b0, int b1) {
+        const int x0 = columnOf(b0), x1 = columnOf(b1);
+        const int leaf = rays_.starts[x0];
+        bool same = true;
+        for (int r = 0; r < rays_.rows && same; ++r) {
+            const int* start = rays_.starts + r * rays_.stride;
+            same = std::all_of(start + x0, start + x1, [leaf](int s) { return s == leaf; });
+        }
+        if (!same) {
+            if (b1 - b0 > 1) {
+                const int middle = b0 + (b1 - b0) / 2;
+                start(b0, middle);
+                start(middle, b1);
+            }
+            return;  // the rays stay left, from their own starts
+        }
+        const int lo = next_;
+        for (int r = 0; r < rays_.rows; ++r) {
+            for (int x = x0; x < x1; ++x) {
+                rays_.order[next_++] = r * rays_.stride + x;
+            }
+        }
+        Shape rectangle;
+        const double u0 = (screen_.x0 + x0) * screen_.pixelWidth;
+        const double u1 = (screen_.x0 + x1) * screen_.pixelWidth;
+        const double v0 = screen_.y0 * screen_.pixelHeight;
+        const double v1 = (screen_.y0 + rays_.rows) * screen_.pixelHeight;
+        rectangle.n = 4;
+        rectangle.u[0] = u0, rectangle.v[0] = v0;
+        rectangle.u[1] = u1, rectangle.v[1] = v0;
+        rectangle.u[2] = u1, rectangle.v[2] = v1;
+        rectangle.u[3] = u0, rectangle.v[3] = v1;
+        tile(rectangle, lo, next_, leaf, 0, 0);
+    }
+
+    void wOf(double u, double v, double* w) const {
+        for (int i = 0; i < 3; ++i) {
+            w[i] = base_[i] + (along_[0][i] * u + along_[1][i] * v);
+        }
+    }
+
+    Frustum frustumOf(const Shape& shape) const {
         Frustum f;
         const Vec3& eye = camera_.position;
         f.eye[0] = eye.x;
         f.eye[1] = eye.y;
         f.eye[2] = eye.z;
+        f.n = shape.n;
         f.wMax = 0.0;
         double reach = 0.0;
-        for (int c = 0; c < 4; ++c) {
+        double inward[3] = {0.0, 0.0, 0.0};
+        for (int c = 0; c < f.n; ++c) {
+            wOf(shape.u[c], shape.v[c], f.w[c]);
             for (int i = 0; i < 3; ++i) {
-                const double q = camera_.screenOrigin[i] + (camera_.screenAxes[i][0] * u[c & 1] +
-                                                            camera_.screenAxes[i][1] * v[c >> 1]);
-                f.w[c][i] = q - f.eye[i];
                 f.wMax = std::max(f.wMax, std::fabs(f.w[c][i]));
-                reach = std::max(reach, std::fabs(q));
+                reach = std::max(reach, std::fabs(f.w[c][i] + f.eye[i]));
+                inward[i] += f.w[c][i];
             }
         }
         f.scale = reach + std::max({std::fabs(eye.x), std::fabs(eye.y), std::fabs(eye.z)});
         const double tiny = CLEARANCE * (f.wMax + f.scale);
-        f.steps = true;
+        f.level = -1;
         for (int k = 0; k < 3; ++k) {
             int above = 0, below = 0;
             f.least[k] = HUGE_VAL;
-            for (const double* w : f.w) {
-                above += w[k] > tiny;
-                below += w[k] < -tiny;
-                f.least[k] = std::min(f.least[k], std::fabs(w[k]));
+            for (int c = 0; c < f.n; ++c) {
+                above += f.w[c][k] > tiny;
+                below += f.w[c][k] < -tiny;
+                f.least[k] = std::min(f.least[k], std::fabs(f.w[c][k]));
             }
-            f.up[k] = above == 4;
-            f.steps = f.steps && (above == 4 || below == 4);
+            f.up[k] = above == f.n;
+            if (above != f.n && below != f.n && f.level < 0) {
+                f.level = k;
+            }
         }
-        // The sides in turn around the corners: (u0, v0), (u1, v0), (u1, v1),
-        // (u0, v1); outward is away from the corners' sum.
-        const int around[4] = {0, 1, 3, 2};
-        double inward[3];
-        for (int i = 0; i < 3; ++i) {
-            inward[i] = f.w[0][i] + f.w[1][i] + f.w[2][i] + f.w[3][i];
-        }
-        for (int c = 0; c < 4; ++c) {
-            const double* a = f.w[around[c]];
-            const double* b = f.w[around[(c + 1) % 4]];
+        // The sides in turn around the corners; outward is away from the
+        // corners' sum.
+        for (int c = 0; c < f.n; ++c) {
+            const double* a = f.w[c];
+            const double* b = f.w[(c + 1) % f.n];
             const double n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
                                  a[0] * b[1] - a[1] * b[0]};
             const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
@@ -234,79 +313,113 @@ private:
         return f;
     }
 
-    // The tile of blocks [b0, b1) and rows [r0, r1), standing together in
-    // leaf (or, at -1, each ray in its start leaf) after crossing `crossed`
-    // leaves.
-    void tile(int b0, int b1, int r0, int r1, int leaf, int crossed) {
-        const int x0 = columnOf(b0), x1 = columnOf(b1);
-        if (leaf < 0) {
-            leaf = rays_.starts[r0 * rays_.stride + x0];
-            bool same = true;
-            for (int r = r0; r < r1; ++r) {
-                const int* start = rays_.starts + r * rays_.stride;
-                for (int x = x0; x < x1; ++x) {
-                    same &= start[x] == leaf;
-                }
+    // The part of shape where a + b u + c v >= m.
+    static Shape clipped(const Shape& shape, double a, double b, double c, double m) {
+        Shape out;
+        for (int i = 0; i < shape.n; ++i) {
+            const int j = (i + 1) % shape.n;
+            const double fi = a + b * shape.u[i] + c * shape.v[i] - m;
+            const double fj = a + b * shape.u[j] + c * shape.v[j] - m;
+            if (out.n + 2 > MAX_CORNERS) {
+                out.n = 0;
+                return out;
             }
-            if (!same) {
-                split(b0, b1, r0, r1, -1, 0);
-                return;
+            if (fi >= 0.0) {
+                out.u[out.n] = shape.u[i];
+                out.v[out.n] = shape.v[i];
+                ++out.n;
+            }
+            if ((fi >= 0.0) != (fj >= 0.0)) {
+                const double t = fi / (fi - fj);
+                out.u[out.n] = shape.u[i] + t * (shape.u[j] - shape.u[i]);
+                out.v[out.n] = shape.v[i] + t * (shape.v[j] - shape.v[i]);
+                ++out.n;
             }
         }
-        const Frustum frustum = frustumOf(b0, b1, r0, r1);
-        if (!frustum.steps) {
-            split(b0, b1, r0, r1, leaf, crossed);
+        return out;
+    }
+
+    // The rays order[lo, hi), all within shape and standing together in
+    // leaf after crossing `crossed` leaves, after `cuts` cuts.
+    void tile(const Shape& shape, int lo, int hi, int leaf, int crossed, int cuts) {
+        if (hi - lo < FEWEST_RAYS || shape.n < 3 || cuts > MAX_CUTS) {
+            leave(lo, hi, leaf, crossed);
             return;
         }
-        while (walk_.leaf(leaf).obstacleCount == 0 || missesAll(walk_, frustum, leaf)) {
-            const int next = stepOf(walk_, frustum, leaf);
-            if (next == UNDECIDED) {
-                split(b0, b1, r0, r1, leaf, crossed);
-                return;
-            }
-            ++crossed;
-            if (next == LEAVES) {
-                FastWalk::Hit hit;
-                hit.t = NO_HIT_DISTANCE;
-                hit.leaves = crossed;
-                hit.leaf = leaf;
-                for (int r = r0; r < r1; ++r) {
-                    const int row = r * rays_.stride;
-                    std::fill(rays_.hits + row + x0, rays_.hits + row + x1, hit);
-                    std::fill(rays_.left + row + x0, rays_.left + row + x1, false);
-                }
-                return;
-            }
-            leaf = next;
-        }
-        leave(x0, x1, r0, r1, leaf, crossed);
-    }
-
-    // Halves the tile: its columns while it has more than one block, then its
-    // rows down to two.
-    void split(int b0, int b1, int r0, int r1, int leaf, int crossed) {
-        if (b1 - b0 > 1) {
-            const int middle = b0 + (b1 - b0) / 2;
-            tile(b0, middle, r0, r1, leaf, crossed);
-            tile(middle, b1, r0, r1, leaf, crossed);
-        } else if (r1 - r0 > MIN_ROWS) {
-            const int middle = r0 + MIN_ROWS;
-            tile(b0, b1, r0, middle, leaf, crossed);
-            tile(b0, b1, middle, r1, leaf, crossed);
+        const Frustum frustum = frustumOf(shape);
+        Cut cut = {{0.0, 0.0, 0.0}, -1.0};
+        if (frustum.level >= 0) {
+            cut.c[frustum.level] = 1.0;
+            cut.margin = CLEARANCE * (frustum.wMax + frustum.scale);
         } else {
-            leave(columnOf(b0), columnOf(b1), r0, r1, leaf, crossed);
+            for (;;) {
+                if (walk_.leaf(leaf).obstacleCount > 0 && !missesAll(walk_, frustum, leaf)) {
+                    leave(lo, hi, leaf, crossed);
+                    return;
+                }
+                const int next = stepOf(walk_, frustum, leaf, cut);
+                if (next == UNDECIDED) {
+                    break;
+                }
+                ++crossed;
+                if (next == LEAVES) {
+                    FastWalk::Hit hit;
+                    hit.t = NO_HIT_DISTANCE;
+                    hit.leaves = crossed;
+                    hit.leaf = leaf;
+                    for (int k = lo; k < hi; ++k) {
+                        rays_.hits[rays_.order[k]] = hit;
+                        rays_.left[rays_.order[k]] = false;
+                    }
+                    return;
+                }
+                leaf = next;
+            }
         }
+        if (!(cut.margin >= 0.0)) {
+            leave(lo, hi, leaf, crossed);
+            return;
+        }
+        // The cut in image-plane terms, a + b u + c v; the rays well on each
+        // side go on in the part of the shape on their side, those near it
+        // walk on alone.
+        double a = 0.0, b = 0.0, c = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            a += cut.c[i] * base_[i];
+            b += cut.c[i] * along_[0][i];
+            c += cut.c[i] * along_[1][i];
+        }
+        // Three ways in one pass: the rays clearly on the plus side to the
+        // front, those clearly on the minus side to the back.
+        const double margin = 2.0 * cut.margin;
+        int* order = rays_.order;
+        int plus = lo, minus = hi;
+        for (int k = lo; k < minus;) {
+            const int i = order[k];
+            const double side = a + b * rays_.u[i] + c * rays_.v[i];
+            if (side > margin) {
+                std::swap(order[k], order[plus]);
+                ++plus;
+                ++k;
+            } else if (side < -margin) {
+                --minus;
+                std::swap(order[k], order[minus]);
+            } else {
+                ++k;
+            }
+        }
+        leave(plus, minus, leaf, crossed);
+        const double m = 1.5 * cut.margin;
+        tile(clipped(shape, a, b, c, m), lo, plus, leaf, crossed, cuts + 1);
+        tile(clipped(shape, -a, -b, -c, m), minus, hi, leaf, crossed, cuts + 1);
     }
 
-    // The tile's rays, to be walked one by one from leaf.
-    void leave(int x0, int x1, int r0, int r1, int leaf, int crossed) {
-        for (int r = r0; r < r1; ++r) {
-            const int row = r * rays_.stride;
-            if (leaf >= 0) {
-                std::fill(rays_.starts + row + x0, rays_.starts + row + x1, leaf);
-            }
-            std::fill(rays_.crossed + row + x0, rays_.crossed + row + x1, crossed);
-            std::fill(rays_.left + row + x0, rays_.left + row + x1, true);
+    // The rays order[lo, hi), to be walked one by one from leaf.
+    void leave(int lo, int hi, int leaf, int crossed) {
+        for (int k = lo; k < hi; ++k) {
+            const int i = rays_.order[k];
+            rays_.starts[i] = leaf;
+            rays_.crossed[i] = crossed;
         }
     }
 
@@ -314,8 +427,11 @@ private:
     const Camera& camera_;
     const Screen& screen_;
     const Rays& rays_;
+    double base_[3];
+    double along_[2][3];
     int first_ = 0;
     int count_ = 0;
+    int next_ = 0;
 };
 
 }  // namespace

@@ -9,10 +9,12 @@ namespace kelvo {
 // of them cross only empty leaves and leave the domain. Here a tile steps
 // from leaf to leaf as one, while the lines from the eye through the tile's
 // corners prove that each ray's own step would choose the same face and the
-// same next leaf, by a clearance far wider than any ray's rounding. Where the
-// proof fails, the tile is halved; where a tile reaches a leaf with spheres,
-// its rays go on one by one from there (in packets), each with the leaves
-// crossed so far added to its count.
+// same next leaf, by a clearance far wider than any ray's rounding. Where
+// they do not, the tile is cut along the line on the image plane where the
+// choice changes: the rays well to each side go on as a tile of their own,
+// those near the line walk on alone. Where a tile reaches a leaf with
+// spheres, its rays walk on alone from there (in packets), each with the
+// leaves crossed so far added to its count.
 namespace TileWalk {
 
 // Whether this build steps tiles at all: only where each operation's result
@@ -30,7 +32,8 @@ struct Screen {
     double pixelHeight;
 };
 
-// The narrowest tile: this many columns of two rows.
+// Where rays start in different leaves, a chunk is halved down to blocks of
+// this many columns, each a tile where its rays start together.
 inline constexpr int COLUMNS = 8;
 
 // Rows of the camera's rays through the pixels of a screen, as
@@ -39,14 +42,19 @@ inline constexpr int COLUMNS = 8;
 struct Rays {
     int rows;
     int stride;
+    // The image-plane point (u, v) each ray passes through.
+    const double* u;
+    const double* v;
     // Each ray's start leaf; for a ray left to walk, the leaf to walk from.
     int* starts;
     // The hits of the rays the tiles finish.
     FastWalk::Hit* hits;
     // For a ray left to walk, the leaves crossed before its leaf.
     int* crossed;
-    // Whether the ray is left to walk.
+    // Whether the ray is left to walk: true for every ray on entry.
     bool* left;
+    // Room for the rays' indices, one per ray.
+    int* order;
 };
 
 // The first count columns of rays, stepped tile by tile: each ray either gets

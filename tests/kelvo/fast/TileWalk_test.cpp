@@ -48,22 +48,26 @@ long expectLiteralAnswers(const World& world, const Camera& camera, int width, i
             const int count = std::min(COLUMNS, width - x0);
             const int n = rows * count;
             std::vector<Ray> rays(static_cast<std::size_t>(n));
-            std::vector<int> starts(rays.size()), crossed(rays.size(), 0);
+            std::vector<int> starts(rays.size()), crossed(rays.size(), 0), order(rays.size());
+            std::vector<double> u(rays.size()), v(rays.size());
             std::vector<FastWalk::Hit> hits(rays.size());
             const std::unique_ptr<bool[]> left(new bool[rays.size()]);
             std::fill_n(left.get(), n, true);
             for (int r = 0; r < rows; ++r) {
                 for (int x = 0; x < count; ++x) {
-                    const double point[2] = {(x0 + x + jitter()) * pixelWidth,
-                                             (y0 + r + jitter()) * pixelHeight};
                     const std::size_t i = static_cast<std::size_t>(r * count + x);
+                    u[i] = (x0 + x + jitter()) * pixelWidth;
+                    v[i] = (y0 + r + jitter()) * pixelHeight;
+                    const double point[2] = {u[i], v[i]};
                     camera.rayThrough(point, rays[i]);
                     starts[i] = walk.locate(rays[i].origin);
                 }
             }
             TileWalk::stepTogether(
                 walk, camera, {x0, y0, pixelWidth, pixelHeight},
-                {rows, count, starts.data(), hits.data(), crossed.data(), left.get()}, count);
+                {rows, count, u.data(), v.data(), starts.data(), hits.data(), crossed.data(),
+                 left.get(), order.data()},
+                count);
             for (std::size_t i = 0; i < rays.size(); ++i) {
                 FastWalk::Hit hit = hits[i];
                 if (left[i]) {
@@ -129,13 +133,15 @@ TEST(TileWalk, EveryRayAnswersAsTheLiteralWalkWhereverTheCameraStands) {
         GTEST_SKIP() << "this build walks every ray on its own";
     }
     // The view's own camera over flakes of 2 and 3 levels, then the awkward
-    // ones; a share of the rays must be the tiles' own answers.
+    // ones. A tile cut along the wrong line still answers right (each part
+    // proves its own steps) but soon leaves its rays to walk alone: a
+    // quarter of the view's rays must be the tiles' own answers.
     for (const int levels : {2, 3}) {
         SCOPED_TRACE(levels);
         const Scene scene(levels);
         const long answered =
             expectLiteralAnswers(scene.world, Scene::makeObserver(), 320, 180, 3u + levels);
-        EXPECT_GT(answered, 320 * 180 / 20) << answered;
+        EXPECT_GT(answered, 320 * 180 / 4) << answered;
         for (const Camera& camera : awkwardCameras(scene.world, 5u + levels)) {
             expectLiteralAnswers(scene.world, camera, 48, 24, 9u);
         }
