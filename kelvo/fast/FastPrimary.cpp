@@ -23,13 +23,11 @@ using FastTracing::walkAll;
 
 namespace {
 
-// The view's rays for count pixels from (x0, y), the generator stepped twice
-// per pixel in pixel order, into rays from index at; and where points is
-// given, their image-plane points into points[0] (u) and points[1] (v) from
-// index at.
-void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight, int x0, int y,
-                 int count, std::uint32_t& state, RayBatch& rays, std::size_t at,
-                 double* const* points = nullptr) {
+// The jittered image-plane points of count pixels from (x0, y), the generator
+// stepped twice per pixel in pixel order, into points[0] (u) and points[1]
+// (v) from index at.
+void primaryPoints(double pixelWidth, double pixelHeight, int x0, int y, int count,
+                   std::uint32_t& state, double* const* points, std::size_t at) {
     // The generator's states for the chunk, each straight from the chunk's
     // start (the map raised to the k-th power, tabled once): no pixel waits
     // for the one before it.
@@ -70,26 +68,30 @@ void primaryRays(const Observer& observer, double pixelWidth, double pixelHeight
         v[i] = (y + r2 * JITTER_SCALE) * pixelHeight;
     }
 #endif
-    if (points != nullptr) {
-        std::copy(u, u + count, points[0] + at);
-        std::copy(v, v + count, points[1] + at);
-    }
+    std::copy(u, u + count, points[0] + at);
+    std::copy(v, v + count, points[1] + at);
     if (count > 0) {  // an empty chunk leaves the generator where it was
         state = steps.multiplier[1][count - 1] * start + steps.increment[1][count - 1];
     }
-    rays.reserve(at + CHUNK);
+}
+
+// The camera's rays through the count image-plane points from index at, into
+// rays at the same indices.
+void raysThrough(const Observer& observer, const double* const* points, std::size_t at,
+                 int count, RayBatch& rays) {
 #if defined(KELVO_PACKETS)
     double* origin[3] = {rays.component[0].data() + at, rays.component[1].data() + at,
                          rays.component[2].data() + at};
     double* direction[3] = {rays.component[3].data() + at, rays.component[4].data() + at,
                             rays.component[5].data() + at};
-    PacketWalk::raysThrough(observer, u, v, count, origin, direction);
+    PacketWalk::raysThrough(observer, points[0] + at, points[1] + at, count, origin, direction);
 #else
     for (int i = 0; i < count; ++i) {
-        const double point[2] = {u[i], v[i]};
+        const std::size_t k = at + static_cast<std::size_t>(i);
+        const double point[2] = {points[0][k], points[1][k]};
         Ray ray;
         observer.rayThrough(point, ray);
-        rays.set(at + static_cast<std::size_t>(i), ray.origin, ray.direction, -1);
+        rays.set(k, ray.origin, ray.direction, -1);
     }
 #endif
 }
@@ -125,7 +127,10 @@ void FastTracer::primaryHits(const Observer& observer, double pixelWidth, double
     for (int y = firstRow; y < endRow; ++y) {
         for (int x0 = 0; x0 < width; x0 += CHUNK) {
             const int n = width - x0 < CHUNK ? width - x0 : CHUNK;
-            primaryRays(observer, pixelWidth, pixelHeight, x0, y, n, state, scratch.rays, 0);
+            double* const points[2] = {scratch.pointU, scratch.pointV};
+            primaryPoints(pixelWidth, pixelHeight, x0, y, n, state, points, 0);
+            scratch.rays.reserve(CHUNK);
+            raysThrough(observer, points, 0, n, scratch.rays);
             if (walk_.usable()) {
                 locateOrigins(walk_, scratch, n);
                 walkAll(walk_, scratch, 0, n, 1, predictions);
@@ -146,8 +151,21 @@ void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& scr
     // Tiles step together through the empty leaves they share; the rays they
     // leave are walked in packets of two rows from where they stopped, and
     // count the leaves crossed before. A ray beside them in a packet is
-    // walked from its own start again, to the same answer.
+    // walked from its start again, to the same answer. Where the chunk's
+    // rays are known to start in one leaf, only the rays walked are made.
     RayBatch& rays = scratch.rays;
+    rays.reserve(static_cast<std::size_t>(ROWS * CHUNK));
+    const double* const points[2] = {scratch.pointU, scratch.pointV};
+    const int n = rows * count;
+    const int start = TileWalk::startLeaf(walk_, observer, screen, rows, count);
+    if (start >= 0) {
+        std::fill_n(rays.starts.begin(), n, start);
+    } else {
+        for (int r = 0; r < rows; ++r) {
+            raysThrough(observer, points, static_cast<std::size_t>(r * count), count, rays);
+        }
+        locateOrigins(walk_, scratch, n);
+    }
     if (!TileWalk::available()) {
         for (int r = 0; r < rows; r += 2) {
             walkAll(walk_, scratch, static_cast<std::size_t>(r * count), count,
@@ -155,14 +173,13 @@ void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& scr
         }
         return;
     }
-    const int n = rows * count;
     std::fill_n(scratch.crossed, n, 0);
     std::fill_n(scratch.left, n, true);
     TileWalk::stepTogether(walk_, observer, screen,
                            {rows, count, scratch.pointU, scratch.pointV, rays.starts.data(),
                             scratch.hits.data(), scratch.crossed, scratch.left,
                             scratch.tileOrder},
-                           count);
+                           count, start);
     for (int r = 0; r < rows; r += 2) {
         const int pair = std::min(2, rows - r);
         const bool* left = scratch.left + r * count;
@@ -175,6 +192,12 @@ void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& scr
             int end = x + 1;
             while (end < count && (left[end] || below[end])) {
                 ++end;
+            }
+            if (start >= 0) {
+                for (int k = r; k < r + pair; ++k) {
+                    raysThrough(observer, points, static_cast<std::size_t>(k * count + x),
+                                end - x, rays);
+                }
             }
             walkAll(walk_, scratch, static_cast<std::size_t>(r * count + x), end - x, pair,
                     predictions, count);
@@ -213,10 +236,9 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
             const std::size_t row = static_cast<std::size_t>(n);
             double* const points[2] = {scratch.pointU, scratch.pointV};
             for (int r = 0; r < rows; ++r) {
-                primaryRays(observer, pixelWidth, pixelHeight, x0, y + r, n, rowState[r],
-                            scratch.rays, r * row, points);
+                primaryPoints(pixelWidth, pixelHeight, x0, y + r, n, rowState[r], points,
+                              r * row);
             }
-            locateOrigins(walk_, scratch, rows * n);
             walkTiles(observer, {x0, y, pixelWidth, pixelHeight}, scratch, rows, n, predictions);
             if (pixels != nullptr) {
                 traceWaves(scratch, rows * n, rows, scratch.pixels, nullptr, counts);

@@ -205,12 +205,18 @@ public:
         }
     }
 
-    // Columns [first, first + count), at most MAX_BLOCKS blocks.
-    void run(int first, int count) {
+    // Columns [first, first + count), at most MAX_BLOCKS blocks, from leaf
+    // start (-1: from each ray's start).
+    void run(int first, int count, int start) {
         first_ = first;
         count_ = count;
         next_ = 0;
-        start(0, (count + COLUMNS - 1) / COLUMNS);
+        const int blocks = (count + COLUMNS - 1) / COLUMNS;
+        if (start >= 0) {
+            tileFrom(0, blocks, start);
+        } else {
+            startFrom(0, blocks);
+        }
     }
 
 private:
@@ -219,7 +225,7 @@ private:
     // The tile of blocks [b0, b1) of every row, from the rays' start leaf
     // where they share one; else halved, down to single blocks that walk on
     // alone.
-    void start(int b0, int b1) {
+    void startFrom(int b0, int b1) {
         const int x0 = columnOf(b0), x1 = columnOf(b1);
         const int leaf = rays_.starts[x0];
         bool same = true;
@@ -230,11 +236,17 @@ private:
         if (!same) {
             if (b1 - b0 > 1) {
                 const int middle = b0 + (b1 - b0) / 2;
-                start(b0, middle);
-                start(middle, b1);
+                startFrom(b0, middle);
+                startFrom(middle, b1);
             }
             return;  // the rays stay left, from their own starts
         }
+        tileFrom(b0, b1, leaf);
+    }
+
+    // The tile of blocks [b0, b1) of every row, all its rays starting in leaf.
+    void tileFrom(int b0, int b1, int leaf) {
+        const int x0 = columnOf(b0), x1 = columnOf(b1);
         const int lo = next_;
         for (int r = 0; r < rays_.rows; ++r) {
             for (int x = x0; x < x1; ++x) {
@@ -438,11 +450,42 @@ private:
 
 bool available() { return ROUNDS_TO_DOUBLE; }
 
+int startLeaf(const FastWalk& walk, const Camera& camera, const Screen& screen, int rows,
+              int count) {
+    if (!ROUNDS_TO_DOUBLE || rows <= 0 || count <= 0) {
+        return -1;
+    }
+    // The rays start on the image plane at q(u, v), the corners' q spanning
+    // them; a leaf that holds all four well inside is where the descent from
+    // the root ends for each.
+    const double u[2] = {screen.x0 * screen.pixelWidth, (screen.x0 + count) * screen.pixelWidth};
+    const double v[2] = {screen.y0 * screen.pixelHeight, (screen.y0 + rows) * screen.pixelHeight};
+    double q[4][3];
+    double scale = 0.0;
+    for (int c = 0; c < 4; ++c) {
+        for (int i = 0; i < 3; ++i) {
+            q[c][i] = camera.screenOrigin[i] +
+                      (camera.screenAxes[i][0] * u[c & 1] + camera.screenAxes[i][1] * v[c >> 1]);
+            scale = std::max(scale, std::fabs(q[c][i]));
+        }
+    }
+    const int leaf = walk.locate({q[0][0], q[0][1], q[0][2]});
+    const double* bound = walk.leaf(leaf).bound;
+    const double clearance = CLEARANCE * scale;
+    bool inside = true;
+    for (const double* p : q) {
+        for (int i = 0; i < 3; ++i) {
+            inside &= bound[i] + clearance < p[i] && p[i] + clearance <= bound[3 + i];
+        }
+    }
+    return inside ? leaf : -1;
+}
+
 void stepTogether(const FastWalk& walk, const Camera& camera, const Screen& screen,
-                  const Rays& rays, int count) {
+                  const Rays& rays, int count, int start) {
     Tiles tiles(walk, camera, screen, rays);
     for (int first = 0; first < count; first += MAX_BLOCKS * COLUMNS) {
-        tiles.run(first, std::min(count - first, MAX_BLOCKS * COLUMNS));
+        tiles.run(first, std::min(count - first, MAX_BLOCKS * COLUMNS), start);
     }
 }
 

@@ -57,10 +57,18 @@ struct Rays {
     int* order;
 };
 
+// The leaf where every one of the camera's rays through the pixels of rows
+// rows of count from screen starts (their image-plane points all well inside
+// it), or -1.
+int startLeaf(const FastWalk& walk, const Camera& camera, const Screen& screen, int rows,
+              int count);
+
 // The first count columns of rays, stepped tile by tile: each ray either gets
-// its hit, or is left to walk (from starts, with crossed).
+// its hit, or is left to walk (from starts, with crossed). start: the leaf
+// where all the rays start (startLeaf's answer), or -1 to take each ray's
+// start from starts.
 void stepTogether(const FastWalk& walk, const Camera& camera, const Screen& screen,
-                  const Rays& rays, int count);
+                  const Rays& rays, int count, int start);
 
 }  // namespace TileWalk
 }  // namespace kelvo
