@@ -178,7 +178,7 @@ void FastTracer::walkTiles(const Observer& observer, const TileWalk::Screen& scr
     TileWalk::stepTogether(walk_, observer, screen,
                            {rows, count, scratch.pointU, scratch.pointV, rays.starts.data(),
                             scratch.hits.data(), scratch.crossed, scratch.left,
-                            scratch.tileOrder},
+                            scratch.tileOrder, scratch.tileSpare},
                            count, start);
     for (int r = 0; r < rows; r += 2) {
         const int pair = std::min(2, rows - r);

@@ -149,6 +149,7 @@ struct alignas(64) ScratchData {
     double pointU[ROWS * CHUNK];
     double pointV[ROWS * CHUNK];
     int tileOrder[ROWS * CHUNK];
+    int tileSpare[ROWS * CHUNK];
 };
 
 // The scratch's prediction table for walk.

@@ -401,25 +401,29 @@ private:
             b += cut.c[i] * along_[0][i];
             c += cut.c[i] * along_[1][i];
         }
-        // Three ways in one pass: the rays clearly on the plus side to the
-        // front, those clearly on the minus side to the back.
+        // Three ways in one pass, each part keeping the rays' order (so that
+        // neighbours stay together, and the sides of later cuts come in
+        // runs): the rays clearly on the plus side stay in front, those
+        // clearly on the minus side go to the back, those near the line
+        // between, by way of the spare room.
         const double margin = 2.0 * cut.margin;
         int* order = rays_.order;
-        int plus = lo, minus = hi;
-        for (int k = lo; k < minus;) {
+        int* spare = rays_.spare;
+        int plus = lo, under = lo, near = hi;
+        for (int k = lo; k < hi; ++k) {
             const int i = order[k];
             const double side = a + b * rays_.u[i] + c * rays_.v[i];
             if (side > margin) {
-                std::swap(order[k], order[plus]);
-                ++plus;
-                ++k;
+                order[plus++] = i;
             } else if (side < -margin) {
-                --minus;
-                std::swap(order[k], order[minus]);
+                spare[under++] = i;
             } else {
-                ++k;
+                spare[--near] = i;
             }
         }
+        const int minus = plus + (hi - near);
+        std::reverse_copy(spare + near, spare + hi, order + plus);
+        std::copy(spare + lo, spare + under, order + minus);
         leave(plus, minus, leaf, crossed);
         const double m = 1.5 * cut.margin;
         tile(clipped(shape, a, b, c, m), lo, plus, leaf, crossed, cuts + 1);

@@ -53,8 +53,9 @@ struct Rays {
     int* crossed;
     // Whether the ray is left to walk: true for every ray on entry.
     bool* left;
-    // Room for the rays' indices, one per ray.
+    // Room for the rays' indices, twice over.
     int* order;
+    int* spare;
 };
 
 // The leaf where every one of the camera's rays through the pixels of rows

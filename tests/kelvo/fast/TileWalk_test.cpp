@@ -71,13 +71,15 @@ long expectLiteralAnswers(const World& world, const Camera& camera, int width, i
                 } else if (start == known && known < 0) {
                     continue;
                 }
-                std::vector<int> starts = located, crossed(rays.size(), 0), order(rays.size());
+                std::vector<int> starts = located, crossed(rays.size(), 0), order(rays.size()),
+                                 spare(rays.size());
                 std::vector<FastWalk::Hit> hits(rays.size());
                 const std::unique_ptr<bool[]> left(new bool[rays.size()]);
                 std::fill_n(left.get(), n, true);
                 TileWalk::stepTogether(walk, camera, screen,
                                        {rows, count, u.data(), v.data(), starts.data(),
-                                        hits.data(), crossed.data(), left.get(), order.data()},
+                                        hits.data(), crossed.data(), left.get(), order.data(),
+                                        spare.data()},
                                        count, start);
                 for (std::size_t i = 0; i < rays.size(); ++i) {
                     FastWalk::Hit hit = hits[i];
