@@ -53,8 +53,9 @@ struct Frustum {
     double scale;
     double wMax;
     // The unit normals of its sides, pointing out (zero where a side is
-    // degenerate).
+    // degenerate), once worked out (sided).
     double side[MAX_CORNERS][3];
+    bool sided;
     // Per axis, whether every w points up along it, and the least |w| on
     // it; an axis along which some w points neither clearly up nor clearly
     // down (the tile is parallel to a face somewhere), or -1.
@@ -79,7 +80,32 @@ constexpr int LEAVES = -1;     // every ray leaves the domain
 // (its quadratic has no roots, to the bit, as its distance from the line
 // exceeds the radius by far more than the rounding); a line that meets the
 // sphere behind the eye meets it at negative u.
-bool missesAll(const FastWalk& walk, const Frustum& f, int leaf) {
+bool missesAll(const FastWalk& walk, Frustum& f, int leaf) {
+    if (!f.sided) {
+        // The sides in turn around the corners; outward is away from the
+        // corners' sum.
+        double inward[3] = {0.0, 0.0, 0.0};
+        for (int c = 0; c < f.n; ++c) {
+            for (int i = 0; i < 3; ++i) {
+                inward[i] += f.w[c][i];
+            }
+        }
+        for (int c = 0; c < f.n; ++c) {
+            const double* a = f.w[c];
+            const double* b = f.w[(c + 1) % f.n];
+            const double n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                                 a[0] * b[1] - a[1] * b[0]};
+            const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            const double facing = n[0] * inward[0] + n[1] * inward[1] + n[2] * inward[2];
+            const double unit = length > 0.0 && std::isfinite(length)
+                                    ? (facing > 0.0 ? -1.0 : 1.0) / length
+                                    : 0.0;
+            for (int i = 0; i < 3; ++i) {
+                f.side[c][i] = n[i] * unit;
+            }
+        }
+        f.sided = true;
+    }
     const FastWalk::Leaf& l = walk.leaf(leaf);
     const std::int32_t* list = walk.leafList() + l.firstObstacle;
     for (int j = 0; j < l.obstacleCount; ++j) {
@@ -281,13 +307,11 @@ private:
         f.n = shape.n;
         f.wMax = 0.0;
         double reach = 0.0;
-        double inward[3] = {0.0, 0.0, 0.0};
         for (int c = 0; c < f.n; ++c) {
             wOf(shape.u[c], shape.v[c], f.w[c]);
             for (int i = 0; i < 3; ++i) {
                 f.wMax = std::max(f.wMax, std::fabs(f.w[c][i]));
                 reach = std::max(reach, std::fabs(f.w[c][i] + f.eye[i]));
-                inward[i] += f.w[c][i];
             }
         }
         f.scale = reach + std::max({std::fabs(eye.x), std::fabs(eye.y), std::fabs(eye.z)});
@@ -306,22 +330,7 @@ private:
                 f.level = k;
             }
         }
-        // The sides in turn around the corners; outward is away from the
-        // corners' sum.
-        for (int c = 0; c < f.n; ++c) {
-            const double* a = f.w[c];
-            const double* b = f.w[(c + 1) % f.n];
-            const double n[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
-                                 a[0] * b[1] - a[1] * b[0]};
-            const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            const double facing = n[0] * inward[0] + n[1] * inward[1] + n[2] * inward[2];
-            const double unit = length > 0.0 && std::isfinite(length)
-                                    ? (facing > 0.0 ? -1.0 : 1.0) / length
-                                    : 0.0;
-            for (int i = 0; i < 3; ++i) {
-                f.side[c][i] = n[i] * unit;
-            }
-        }
+        f.sided = false;
         return f;
     }
 
@@ -358,7 +367,7 @@ private:
             leave(lo, hi, leaf, crossed);
             return;
         }
-        const Frustum frustum = frustumOf(shape);
+        Frustum frustum = frustumOf(shape);
         Cut cut = {{0.0, 0.0, 0.0}, -1.0};
         if (frustum.level >= 0) {
             cut.c[frustum.level] = 1.0;
