@@ -49,11 +49,12 @@ struct Rays {
     int* starts;
     // The hits of the rays the tiles finish.
     FastWalk::Hit* hits;
-    // For a ray left to walk, the leaves crossed before its leaf.
+    // For a ray left to walk, the leaves crossed before its leaf (0 for
+    // every ray on entry).
     int* crossed;
-    // Whether the ray is left to walk: true for every ray on entry.
+    // Whether the ray is left to walk (true for every ray on entry).
     bool* left;
-    // Room for the rays' indices, twice over.
+    // Room for one index per ray, in each.
     int* order;
     int* spare;
 };
