@@ -8,9 +8,10 @@
 #include "kelvo/fast/PacketWalk.h"
 #include "kelvo/view/Jitter.h"
 
-// The primary rays of a chunk of rows: made in pixel order, their origins
-// located, walked in packets; then shaded by the waves (FastWaves.cpp), or
-// their hits given as they are (primaryHits).
+// The primary rays of a chunk of rows: their image-plane points made in
+// pixel order, stepped together in tiles (TileWalk), the rays the tiles leave
+// made, located where need be, and walked in packets; then shaded by the
+// waves (FastWaves.cpp), or their hits given as they are (primaryHits).
 
 namespace kelvo {
 
@@ -214,10 +215,11 @@ void FastTracer::tracePackets(const Observer& observer, double pixelWidth, doubl
                               std::uint32_t* pixels, vell::Colour* colours, int width,
                               int firstRow, int endRow, std::uint32_t& state,
                               ScratchData& scratch, RayCounts* counts) const {
-    // Chunks of up to ROWS rows side by side: rays made in pixel order (the
-    // generator's order), walked in packets, then shaded pixel by pixel. Rows
-    // are walked two by two in tiles, whose rays stay closer together than a
-    // row's: fewer packets split over several leaves.
+    // Chunks of up to ROWS rows side by side: image-plane points made in pixel
+    // order (the generator's order), stepped in tiles and walked in packets
+    // (walkTiles), then shaded pixel by pixel. The rays left to walk go two
+    // rows by two in packets that are tiles of both, whose rays stay closer
+    // together than a row's: fewer packets split over several leaves.
     FastWalk::Prediction* predictions = predictionsOf(walk_, scratch);
     if (scratch.hits.size() < static_cast<std::size_t>(ROWS * CHUNK)) {
         scratch.hits.resize(ROWS * CHUNK);

@@ -151,13 +151,7 @@ TEST(LightBlockers, AnswerEveryShadowQueryAsTheLiteralWalkDoes) {
 
     // A few hundred random spheres, some overlapping, the light inside their
     // box: cells of every size of list.
-    std::mt19937 random(11);
-    std::uniform_real_distribution<double> at(-10.0, 10.0), size(0.05, 1.5);
-    std::vector<SphereGeometry> geometry;
-    for (int i = 0; i < 300; ++i) {
-        geometry.push_back({size(random), {at(random), at(random), at(random)}});
-    }
-    testing::SphereWorld spheres(geometry);
+    testing::SphereWorld spheres(testing::randomSpheres(300, 11));
     spheres.world.buildTree(TreeBuild::SURFACE_AREA);
     EXPECT_GT(expectLiteralAnswers(spheres.world, {{0.5, 0.25, -0.125}, {30, 20, -25}}, 5u), 1000);
 }

@@ -162,13 +162,7 @@ TEST(TileWalk, EveryRayAnswersAsTheLiteralWalkWhereverTheCameraStands) {
         }
     }
     // Random spheres, some overlapping, around and behind the eye.
-    std::mt19937 random(13);
-    std::uniform_real_distribution<double> at(-10.0, 10.0), size(0.05, 1.5);
-    std::vector<SphereGeometry> geometry;
-    for (int i = 0; i < 200; ++i) {
-        geometry.push_back({size(random), {at(random), at(random), at(random)}});
-    }
-    testing::SphereWorld spheres(geometry);
+    testing::SphereWorld spheres(testing::randomSpheres(200, 13));
     spheres.world.buildTree(TreeBuild::SURFACE_AREA);
     for (const Camera& camera : awkwardCameras(spheres.world, 17u)) {
         expectLiteralAnswers(spheres.world, camera, 48, 24, 19u);

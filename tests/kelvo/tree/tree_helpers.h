@@ -2,7 +2,9 @@
 
 // Small scenes for the tree, walk and tracing tests.
 
+#include <cstdint>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "kelvo/scene/ObstacleBase.h"
@@ -26,6 +28,18 @@ struct SphereWorld {
     World world;
     std::vector<std::unique_ptr<ObstacleSphere>> spheres;
 };
+
+// count random spheres, some overlapping, centred in [-10, 10] on each axis,
+// radii 0.05 to 1.5.
+inline std::vector<SphereGeometry> randomSpheres(int count, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> at(-10.0, 10.0), size(0.05, 1.5);
+    std::vector<SphereGeometry> geometry;
+    for (int i = 0; i < count; ++i) {
+        geometry.push_back({size(random), {at(random), at(random), at(random)}});
+    }
+    return geometry;
+}
 
 inline Box regionOf(const STNode* node) { return node->border.bounds(); }
 
